@@ -1,0 +1,132 @@
+// The task record: one synchronisation job ("mission") with its connection
+// settings, field map, schedule and run state.
+//
+// Ownership: a TKelvorInstance owns Source, Destination, FieldMaps (and, once
+// the task file reader and the desktop editor are attached, its Scanner and
+// Editor). It does not own Owner (the catalogue) or Channel (the registry owns
+// every channel).
+// Threads: the definition fields are written on the window thread only. The
+// task's daemon thread and its executor use the record while it runs:
+//  - Executed and StopRequested are read and written under InstanceLock only
+//    (SetExecuted, RequestStop, IsFinished, ResetRunState);
+//  - RunStartTime and RunEndTime are written by the daemon and read by the
+//    window, each whole under its own lock (TGuarded);
+//  - FailCount, NextRunDay, NextRunMonth, NextRunTime and RecordCount belong
+//    to the daemon thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/Guarded.h"
+#include "tasks/uSchemaObjects.h"
+#include "tasks/uTaskText.h"
+
+namespace kelvor {
+
+class TInstanceCollections;
+class TBroadMessage;
+
+// Database type codes (DbType), in the order of the dialog's type lists.
+enum TDbTypeCode : int32_t {
+  dbOracle = 0,
+  dbSqlServer = 1,
+  dbAccess = 2,
+  dbOdbc = 3,
+  dbDb2 = 4,
+};
+
+// Operation type codes (TFieldMapCollections::OperationType).
+enum TOperationTypeCode : int32_t {
+  opInsert = 0,
+  opUpdateThenInsert = 1,
+  opUpdate = 2,
+  opScriptOnDestination = 3,
+  opScriptOnSource = 4,
+  opMirror = 5,
+};
+
+// Schedule modes (Mode) and planned schedule kinds (ScheduleMode).
+enum TModeCode : int32_t { modeOnce = 0, modePlanned = 1, modeInterval = 2 };
+enum TScheduleModeCode : int32_t { scheduleDaily = 0, scheduleWeekly = 1, scheduleMonthly = 2 };
+
+// One side's connection settings.
+class TSyncDataSource {
+ public:
+  std::string DbName;
+  std::string DbUser;
+  std::string DbPwd;
+  int32_t DbType = 0;
+  std::string DbServer;
+};
+
+class TSyncInstance {
+ public:
+  TSyncInstance() = default;
+  virtual ~TSyncInstance() = default;
+  TSyncInstance(const TSyncInstance&) = delete;
+  TSyncInstance& operator=(const TSyncInstance&) = delete;
+
+  // Definition (stored in the task file).
+  int32_t Mode = 0;
+  std::string TimePoint;
+  int32_t TimeDistance = 0;
+  int32_t ScheduleMode = 0;
+  int32_t WeekSet = 0;
+  int32_t DaySet = 0;
+  bool IsActive = false;
+  std::string Version;
+  std::string MissionName;
+  std::string Note;
+  std::string CheckCondition;
+  TInstanceCollections* Owner = nullptr;
+  std::string FileName;
+
+  // Run state (memory only).
+  TGuarded<std::string> RunStartTime;
+  TGuarded<std::string> RunEndTime;
+  bool Executed = false;       // guarded by InstanceLock
+  bool StopRequested = false;  // guarded by InstanceLock
+  int32_t FailCount = 0;
+  int32_t NextRunDay = 0;
+  int32_t NextRunMonth = 0;
+  std::string NextRunTime;
+  TBroadMessage* Channel = nullptr;
+  int32_t RecordCount = 0;
+
+  // Task file operations.
+  virtual bool LoadFromFile(const std::string& FileName) = 0;
+  virtual void SaveToFile(const std::string& FileName) = 0;
+  virtual std::string SaveToText() = 0;
+};
+
+class TKelvorInstance : public TSyncInstance {
+ public:
+  TKelvorInstance();
+  ~TKelvorInstance() override;
+
+  TSyncDataSource Source;
+  TSyncDataSource Destination;
+  TFieldMapCollections FieldMaps;
+  std::string CurrentElement;  // upper-cased name of the element last started while reading
+
+  // Task file operations (tasks/uInstanceFile.cpp).
+  bool LoadFromFile(const std::string& FileName) override;
+  void SaveToFile(const std::string& FileName) override;
+  std::string SaveToText() override;
+  void Save() { SaveToFile(FileName); }
+  void DeleteTaskFile();
+
+  // Schedule and run state (tasks/uInstanceSchedule.cpp).
+  void ComputeNextRun();
+  void InitSchedule();
+  void SetExecuted(bool Value);
+  void RecordFailure();
+  void ResetRunState();
+  void RequestStop();
+  bool IsDue();
+  bool IsFinished();
+};
+
+}  // namespace kelvor

@@ -1,0 +1,95 @@
+// The field map of a task: destination table, operation type, command and
+// validation scripts, and the ordered source-to-destination column pairs.
+//
+// TFieldMapCollections owns its TFieldMap entries. Command, ValidationSrc and
+// ValidationDst are kept in their stored (encoded) form and read through the
+// getters, which decode. Not thread-safe: a field map belongs to its task
+// record and is changed on the window thread only, while no run uses it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvor {
+
+// One source column paired with one destination column.
+class TFieldMap {
+ public:
+  std::string Src;        // source column, as the SELECT names it
+  std::string Dst;        // destination column
+  std::string FieldType;  // type text; shown and stored, not used by a run
+  int32_t FieldLen = 0;   // length handed to the engine with the column
+  bool IsKey = false;     // part of the key that identifies a destination row
+
+  // Fills the entry from one line of the text form
+  // "<Src>:<Dst|type|length|key>". A line without ":" leaves it unchanged.
+  void ParseLine(std::string_view Line);
+  // The text form; an empty FieldType is written as "varchar2".
+  std::string ToLine() const;
+  // The entry's <field ...> line of the task file, without indent or line end.
+  std::string ToXml() const;
+};
+
+class TFieldMapCollections {
+ public:
+  std::string Namespace;      // read from the task file, written back unchanged
+  std::string DstTable;       // destination table
+  int32_t OperationType = 0;  // 0 insert .. 5 mirror
+
+  void Add(std::unique_ptr<TFieldMap> Entry);
+  void Clear();
+  int Count() const { return static_cast<int>(Items.size()); }
+  // The entry at Index, or nullptr when the index is out of range.
+  TFieldMap* GetItem(int Index) const;
+
+  void SetCommand(std::string_view Text) { Command = EncodeScript(Text); }
+  std::string GetCommand() const { return DecodeScript(Command); }
+  void SetValidationSrc(std::string_view Text) { ValidationSrc = EncodeScript(Text); }
+  std::string GetValidationSrc() const { return DecodeScript(ValidationSrc); }
+  void SetValidationDst(std::string_view Text) { ValidationDst = EncodeScript(Text); }
+  std::string GetValidationDst() const { return DecodeScript(ValidationDst); }
+  // The stored forms, as written to the task file.
+  const std::string& StoredCommand() const { return Command; }
+  const std::string& StoredValidationSrc() const { return ValidationSrc; }
+  const std::string& StoredValidationDst() const { return ValidationDst; }
+
+  // Replaces the field map from lines of the text form. A text without lines
+  // keeps the map; otherwise every non-empty line becomes one entry.
+  void SetFieldMapText(std::string_view Text);
+  // ToLine of every entry, each followed by CR LF.
+  std::string GetFieldMapText() const;
+
+  // The maps fragment of the task file (from "  <maps" to "  </maps>"), each
+  // line ended by CR LF.
+  std::string MapsToXml() const;
+
+  // Stored form: "<" -> "&lt", ">" -> "&gt", '"' -> "&qt" (no semicolons).
+  static std::string EncodeScript(std::string_view Text);
+  static std::string DecodeScript(std::string_view Text);
+  // Escaping of the stored command for the task file's command attribute.
+  static std::string EscapeXml(std::string_view Text);
+  static std::string UnescapeXml(std::string_view Text);
+
+ private:
+  std::string Command;
+  std::string ValidationSrc;
+  std::string ValidationDst;
+  std::vector<std::unique_ptr<TFieldMap>> Items;
+};
+
+// Text helpers shared by the task definitions.
+std::string ReplaceAll(std::string_view Text, std::string_view From, std::string_view To);
+// Removes leading and trailing blanks and control characters (bytes <= 0x20).
+std::string TrimText(std::string_view Text);
+// Removes leading and trailing blanks only.
+std::string TrimBlanks(std::string_view Text);
+std::string LowerCase(std::string_view Text);  // ASCII letters only
+std::string UpperCase(std::string_view Text);  // ASCII letters only
+bool SameText(std::string_view A, std::string_view B);  // ASCII case-insensitive
+// Strict decimal conversion: optional sign and digits, nothing else, no overflow.
+bool TryStrToInt(std::string_view Text, int32_t& Value);
+
+}  // namespace kelvor

@@ -1,0 +1,24 @@
+#include "tasks/uTaskText.h"
+
+#include "tasks/uSchemaObjects.h"
+
+namespace kelvor {
+
+bool TextToBool(std::string_view Text) { return LowerCase(Text) == "true"; }
+
+std::string EscapeAttributeValue(std::string_view Value) {
+  std::string r;
+  r.reserve(Value.size());
+  for (size_t i = 0; i < Value.size(); ++i) {
+    char c = Value[i];
+    if (c == '"')
+      r += "&quot;";
+    else if (c == '&' && Value.find(';', i + 1) != std::string_view::npos)
+      r += "&amp;";
+    else
+      r.push_back(c);
+  }
+  return r;
+}
+
+}  // namespace kelvor
