@@ -6,7 +6,9 @@
 
 namespace kelvor {
 
-bool IsLeapYear(int Year) { return (Year % 4 == 0 && Year % 100 != 0) || Year % 400 == 0; }
+bool IsLeapYear(int Year) {
+  return (Year % 4 == 0 && Year % 100 != 0) || Year % 400 == 0;
+}
 
 int DaysInMonth(int Year, int Month) {
   static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -79,15 +81,16 @@ int IsoWeekday(const TDateTime& When) {
 }
 
 namespace {
-std::string Format(const char* Pattern, int a, int b, int c = 0, int d = 0, int e = 0,
-                   int f = 0) {
+std::string Format(const char* Pattern, int a, int b, int c = 0, int d = 0, int e = 0, int f = 0) {
   char buf[48];
   std::snprintf(buf, sizeof buf, Pattern, a, b, c, d, e, f);
   return buf;
 }
 }  // namespace
 
-std::string FormatHHMM(const TDateTime& When) { return Format("%02d:%02d", When.Hour, When.Minute); }
+std::string FormatHHMM(const TDateTime& When) {
+  return Format("%02d:%02d", When.Hour, When.Minute);
+}
 
 std::string FormatDate(const TDateTime& When) {
   return Format("%04d-%02d-%02d", When.Year, When.Month, When.Day);
@@ -133,7 +136,8 @@ bool ReadTime(std::string_view Text, size_t& Pos, TDateTime& Out) {
     return false;
   if (Expect(Text, Pos, '.')) {
     size_t start = Pos;
-    while (Pos < Text.size() && Text[Pos] >= '0' && Text[Pos] <= '9') ++Pos;
+    while (Pos < Text.size() && Text[Pos] >= '0' && Text[Pos] <= '9')
+      ++Pos;
     if (Pos == start) return false;
   }
   return Out.Hour < 24 && Out.Minute < 60 && Out.Second < 60;
@@ -142,8 +146,10 @@ bool ReadTime(std::string_view Text, size_t& Pos, TDateTime& Out) {
 }  // namespace
 
 bool ParseDateTimeText(std::string_view Text, TDateTime& Out) {
-  while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t')) Text.remove_prefix(1);
-  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t')) Text.remove_suffix(1);
+  while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t'))
+    Text.remove_prefix(1);
+  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t'))
+    Text.remove_suffix(1);
   TDateTime r;
   size_t pos = 0;
   if (Text.size() >= 3 && Text[2] == ':') {
@@ -169,8 +175,8 @@ bool ParseDateTimeText(std::string_view Text, TDateTime& Out) {
 namespace Clock {
 namespace {
 std::mutex g_ClockMutex;
-bool g_Fixed = false;       // guarded by g_ClockMutex
-TDateTime g_FixedTime;      // guarded by g_ClockMutex
+bool g_Fixed = false;   // guarded by g_ClockMutex
+TDateTime g_FixedTime;  // guarded by g_ClockMutex
 }  // namespace
 
 TDateTime Now() {

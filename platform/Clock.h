@@ -40,10 +40,10 @@ TDateTime AddSeconds(const TDateTime& When, int64_t Seconds);
 // ISO weekday: Monday = 1 .. Sunday = 7.
 int IsoWeekday(const TDateTime& When);
 
-std::string FormatHHMM(const TDateTime& When);        // "HH:MM"
-std::string FormatDate(const TDateTime& When);        // "YYYY-MM-DD"
-std::string FormatDateTime(const TDateTime& When);    // "YYYY-MM-DD HH:MM:SS"
-std::string FormatDayStamp(const TDateTime& When);    // "yyyymmdd"
+std::string FormatHHMM(const TDateTime& When);      // "HH:MM"
+std::string FormatDate(const TDateTime& When);      // "YYYY-MM-DD"
+std::string FormatDateTime(const TDateTime& When);  // "YYYY-MM-DD HH:MM:SS"
+std::string FormatDayStamp(const TDateTime& When);  // "yyyymmdd"
 
 // Parses the text forms the data access layer hands out for temporal values:
 // "YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS" (optionally with fractions, which are

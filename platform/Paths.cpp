@@ -63,6 +63,8 @@ bool DirectoryExists(const std::string& Path) {
   return std::filesystem::is_directory(Path, ec);
 }
 
-bool DeleteFileIfExists(const std::string& Path) { return ::unlink(Path.c_str()) == 0; }
+bool DeleteFileIfExists(const std::string& Path) {
+  return ::unlink(Path.c_str()) == 0;
+}
 
 }  // namespace kelvor

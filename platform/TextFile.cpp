@@ -55,7 +55,7 @@ bool ReadWholeFile(const std::string& Path, std::string& Out) {
   Out.clear();
   int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
     return false;

@@ -11,7 +11,9 @@ bool TKelvorInstance::LoadFromFile(const std::string& Path) {
 
 void TKelvorInstance::SaveToFile(const std::string&) {}
 
-std::string TKelvorInstance::SaveToText() { return std::string(); }
+std::string TKelvorInstance::SaveToText() {
+  return std::string();
+}
 
 void TKelvorInstance::DeleteTaskFile() {}
 

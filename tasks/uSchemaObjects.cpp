@@ -26,15 +26,19 @@ std::string ReplaceAll(std::string_view Text, std::string_view From, std::string
 
 std::string TrimText(std::string_view Text) {
   size_t b = 0, e = Text.size();
-  while (b < e && static_cast<unsigned char>(Text[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(Text[e - 1]) <= ' ') --e;
+  while (b < e && static_cast<unsigned char>(Text[b]) <= ' ')
+    ++b;
+  while (e > b && static_cast<unsigned char>(Text[e - 1]) <= ' ')
+    --e;
   return std::string(Text.substr(b, e - b));
 }
 
 std::string TrimBlanks(std::string_view Text) {
   size_t b = 0, e = Text.size();
-  while (b < e && Text[b] == ' ') ++b;
-  while (e > b && Text[e - 1] == ' ') --e;
+  while (b < e && Text[b] == ' ')
+    ++b;
+  while (e > b && Text[e - 1] == ' ')
+    --e;
   return std::string(Text.substr(b, e - b));
 }
 
@@ -138,7 +142,9 @@ void TFieldMapCollections::Add(std::unique_ptr<TFieldMap> Entry) {
   if (Entry) Items.push_back(std::move(Entry));
 }
 
-void TFieldMapCollections::Clear() { Items.clear(); }
+void TFieldMapCollections::Clear() {
+  Items.clear();
+}
 
 TFieldMap* TFieldMapCollections::GetItem(int Index) const {
   if (Index < 0 || Index >= Count()) return nullptr;
@@ -175,7 +181,8 @@ std::string TFieldMapCollections::MapsToXml() const {
   r += "    <dst_table name=\"" + EscapeAttributeValue(DstTable) + "\" operationtype=\"" +
        std::to_string(OperationType) + "\" ></dst_table>\r\n";
   r += "    <fields count=\"" + std::to_string(Count()) + "\" >\r\n";
-  for (const auto& e : Items) r += "      " + e->ToXml() + "\r\n";
+  for (const auto& e : Items)
+    r += "      " + e->ToXml() + "\r\n";
   r += "    </fields>\r\n";
   r += "  </maps>\r\n";
   return r;

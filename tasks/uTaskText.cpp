@@ -4,7 +4,9 @@
 
 namespace kelvor {
 
-bool TextToBool(std::string_view Text) { return LowerCase(Text) == "true"; }
+bool TextToBool(std::string_view Text) {
+  return LowerCase(Text) == "true";
+}
 
 std::string EscapeAttributeValue(std::string_view Value) {
   std::string r;

@@ -8,7 +8,9 @@
 namespace kelvor {
 
 // "true" or "false".
-inline std::string BoolToText(bool Value) { return Value ? "true" : "false"; }
+inline std::string BoolToText(bool Value) {
+  return Value ? "true" : "false";
+}
 // True exactly when the text, lower-cased, equals "true".
 bool TextToBool(std::string_view Text);
 

@@ -52,9 +52,9 @@ TEST(ParseDateTimeTextTest, AcceptsTheReadingSideForms) {
 
 TEST(ParseDateTimeTextTest, RefusesEverythingElse) {
   TDateTime t;
-  for (const char* bad : {"", "  ", "2024-5-1", "2024-02-30", "2024-13-01", "24:00:00",
-                          "2024-05-01 10:20", "2024-05-01 10:20:30x", "abc", "10:61:00",
-                          "2024-05-01 10:20:30."})
+  for (const char* bad :
+       {"", "  ", "2024-5-1", "2024-02-30", "2024-13-01", "24:00:00", "2024-05-01 10:20",
+        "2024-05-01 10:20:30x", "abc", "10:61:00", "2024-05-01 10:20:30."})
     EXPECT_FALSE(ParseDateTimeText(bad, t)) << bad;
 }
 

@@ -62,12 +62,13 @@ TEST(TextFileTest, AtomicWriteReplacesWholeAndSetsMode) {
   ASSERT_TRUE(WriteWholeFile(path, "old contents that are longer"));
   ASSERT_TRUE(WriteFileAtomically(path, "new", 0600));
   EXPECT_EQ(test::ReadFileOrEmpty(path), "new");
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   // No temporary file is left beside it.
   int files = 0;
-  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.Path())) ++files;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.Path()))
+    ++files;
   EXPECT_EQ(files, 1);
 }
 

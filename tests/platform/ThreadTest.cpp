@@ -52,7 +52,8 @@ TEST(ThreadTest, CreatedSuspendedUntilResume) {
   EXPECT_TRUE(t.WaitFor(std::chrono::milliseconds(0)));  // never started: nothing to wait for
   t.Resume();
   t.Resume();  // a second resume does nothing
-  while (passes.load() == 0) TThread::Sleep(1);
+  while (passes.load() == 0)
+    TThread::Sleep(1);
   t.Terminate();
   t.WaitFor();
   EXPECT_TRUE(t.Finished());

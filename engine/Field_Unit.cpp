@@ -1,0 +1,350 @@
+#include "engine/Field_Unit.h"
+
+#include <stdexcept>
+
+#include "platform/Clock.h"
+#include "tasks/uSchemaObjects.h"
+
+namespace kelvor {
+
+namespace {
+
+std::string Hex(std::string_view Bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string r;
+  r.reserve(Bytes.size() * 2);
+  for (unsigned char b : Bytes) {
+    r.push_back(kDigits[b >> 4]);
+    r.push_back(kDigits[b & 15]);
+  }
+  return r;
+}
+
+// Doubles every single quote, so a value always stays one SQL literal.
+std::string DoubleQuotes(std::string_view Text) {
+  return ReplaceAll(Text, "'", "''");
+}
+
+// A number the destination reads as one literal: [+-]digits[.digits][e[+-]digits].
+bool IsNumberLiteral(std::string_view Text) {
+  size_t i = 0, n = Text.size();
+  if (i < n && (Text[i] == '+' || Text[i] == '-')) ++i;
+  size_t digits = 0;
+  while (i < n && Text[i] >= '0' && Text[i] <= '9')
+    ++i, ++digits;
+  if (i < n && Text[i] == '.') {
+    ++i;
+    while (i < n && Text[i] >= '0' && Text[i] <= '9')
+      ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < n && (Text[i] == 'e' || Text[i] == 'E')) {
+    ++i;
+    if (i < n && (Text[i] == '+' || Text[i] == '-')) ++i;
+    size_t exp = 0;
+    while (i < n && Text[i] >= '0' && Text[i] <= '9')
+      ++i, ++exp;
+    if (exp == 0) return false;
+  }
+  return i == n;
+}
+
+// A value between its quote marks. Quoted values have their quotes doubled.
+// A value of an unquoted type that is not a number (or a boolean word) would
+// be read as SQL; it is written as a quoted literal instead, so the database
+// refuses it rather than running it.
+std::string Literal(std::string_view Quote, std::string_view Text) {
+  if (!Quote.empty()) return std::string(Quote) + DoubleQuotes(Text) + std::string(Quote);
+  if (Text.empty() || IsNumberLiteral(Text) || SameText(Text, "true") || SameText(Text, "false"))
+    return std::string(Text);
+  return "'" + DoubleQuotes(Text) + "'";
+}
+
+TDateTime ParseOrThrow(const std::string& Text) {
+  TDateTime t;
+  if (!ParseDateTimeText(Text, t))
+    throw TConvertError("'" + Text + "' is not a valid date and time");
+  return t;
+}
+
+std::string DateText(const TObuFieldRef& F) {
+  return FormatDate(ParseOrThrow(F.SqlText()));
+}
+std::string DateTimeText(const TObuFieldRef& F) {
+  return FormatDateTime(ParseOrThrow(F.SqlText()));
+}
+
+bool IsOracle(int DbType) {
+  return DbType == 0;
+}
+bool IsDb2(int DbType) {
+  return DbType == 4;
+}
+
+}  // namespace
+
+std::string_view QuoteFor(TFieldType Type) {
+  switch (Type) {
+    case ftString:
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+    case ftMemo:
+    case ftFmtMemo:
+    case ftFixedChar:
+    case ftWideString:
+    case ftTimeStamp:
+      return "'";
+    default:
+      return "";
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TObuFieldRef
+
+std::string TObuFieldRef::SqlText() const {
+  if (!Value.empty()) {
+    if (DataType == ftBoolean) return UpperCase(Value) == "TRUE" ? "1" : "0";
+    return std::string(Value);
+  }
+  switch (DataType) {
+    case ftString:
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+    case ftWideString:
+    case ftTimeStamp:
+    // An empty text stays empty for every text type; the fixed-length and
+    // memo types must not turn an empty text into '0'.
+    case ftMemo:
+    case ftFmtMemo:
+    case ftFixedChar:
+      return std::string();
+    default:
+      return "0";
+  }
+}
+
+std::string TObuFieldRef::HexToRawLiteral() const {
+  return BlobData.empty() ? "EMPTY_BLOB()" : "hextoraw(" + Hex(BlobData) + ")";
+}
+
+std::string TObuFieldRef::ImageLiteral() const {
+  return BlobData.empty() ? "convert(image,0x0)" : "convert(image,0x" + Hex(BlobData) + ")";
+}
+
+std::string TObuFieldRef::BlobLiteral() const {
+  return BlobData.empty() ? "EMPTY_BLOB()" : "BLOB('" + DoubleQuotes(BlobData) + " ')";
+}
+
+std::string TObuFieldRef::ClobLiteral() const {
+  return BlobData.empty() ? "EMPTY_CLOB()" : "CLOB('0x" + Hex(BlobData) + "')";
+}
+
+// ---------------------------------------------------------------------------
+// TObuFields: storage
+
+TObuFields::TObuFields() : FColumns(std::make_shared<std::vector<TObuColumn>>()) {}
+
+void TObuFields::Add(const TObuField& Field) {
+  if (FColumns.use_count() > 1) FColumns = std::make_shared<std::vector<TObuColumn>>(*FColumns);
+  FColumns->push_back({Field.FieldName, Field.Size, Field.DataType, Field.IsKey});
+  const bool blob = !Field.BlobData.empty();
+  FEnds.push_back(static_cast<uint32_t>(FData.size()));
+  SetSlot(Count() - 1, blob ? Field.BlobData : Field.Value, blob);
+}
+
+void TObuFields::Clear() {
+  FColumns = std::make_shared<std::vector<TObuColumn>>();
+  FData.clear();
+  FEnds.clear();
+}
+
+size_t TObuFields::SlotBegin(int Index) const {
+  return Index == 0 ? 0 : SlotEnd(Index - 1);
+}
+
+std::string_view TObuFields::Value(int Index) const {
+  if (SlotIsBlob(Index)) return {};
+  return std::string_view(FData).substr(SlotBegin(Index), SlotEnd(Index) - SlotBegin(Index));
+}
+
+std::string_view TObuFields::BlobData(int Index) const {
+  if (!SlotIsBlob(Index)) return {};
+  return std::string_view(FData).substr(SlotBegin(Index), SlotEnd(Index) - SlotBegin(Index));
+}
+
+void TObuFields::SetValue(int Index, std::string_view Text) {
+  SetSlot(Index, Text, false);
+}
+void TObuFields::SetBlobData(int Index, std::string_view Bytes) {
+  SetSlot(Index, Bytes, true);
+}
+
+void TObuFields::SetSlot(int Index, std::string_view Bytes, bool IsBlob) {
+  if (Index < 0 || Index >= Count()) throw std::out_of_range("field index out of range");
+  const size_t begin = SlotBegin(Index), end = SlotEnd(Index);
+  if (FData.size() - (end - begin) + Bytes.size() > kEndMask)
+    throw std::length_error("record too large");
+  FData.replace(begin, end - begin, Bytes);
+  const int64_t delta = static_cast<int64_t>(Bytes.size()) - static_cast<int64_t>(end - begin);
+  for (size_t i = static_cast<size_t>(Index); i < FEnds.size(); ++i) {
+    uint32_t flag = FEnds[i] & kBlobBit;
+    uint32_t pos = static_cast<uint32_t>((FEnds[i] & kEndMask) + delta);
+    if (i == static_cast<size_t>(Index)) flag = IsBlob ? kBlobBit : 0;
+    FEnds[i] = pos | flag;
+  }
+}
+
+TObuFieldRef TObuFields::GetItem(int Index) const {
+  const TObuColumn& c = Column(Index);
+  return {c.Size, c.FieldName, Value(Index), c.DataType, c.IsKey, BlobData(Index)};
+}
+
+int TObuFields::IndexOfField(std::string_view Name) const {
+  for (int i = 0; i < Count(); ++i) {
+    std::string_view n = Column(i).FieldName;
+    while (!n.empty() && static_cast<unsigned char>(n.front()) <= ' ')
+      n.remove_prefix(1);
+    while (!n.empty() && static_cast<unsigned char>(n.back()) <= ' ')
+      n.remove_suffix(1);
+    if (SameText(n, Name)) return i;
+  }
+  return -1;
+}
+
+TObuFieldRef TObuFields::FieldByName(std::string_view Name) const {
+  int i = IndexOfField(Name);
+  return i < 0 ? TObuFieldRef{} : GetItem(i);
+}
+
+std::string TObuFields::KeyText() const {
+  std::string r;
+  bool first = true;
+  for (int i = 0; i < Count(); ++i) {
+    if (!Column(i).IsKey) continue;
+    if (!first) r += ':';
+    r += Value(i);
+    first = false;
+  }
+  return r;
+}
+
+// ---------------------------------------------------------------------------
+// TObuFields: statement builders
+
+std::string TObuFields::ValueForStatement(int Index, int DbType, bool ForInsert) const {
+  const TObuFieldRef f = GetItem(Index);
+  const TValueKind kind = ValueKindOf(f.DataType);
+  if ((kind == TValueKind::Date || kind == TValueKind::DateTime) && TrimText(f.Value).empty())
+    return "null";
+  switch (kind) {
+    case TValueKind::Date:
+      if (IsOracle(DbType)) return " TO_DATE('" + DateText(f) + "','YYYY-MM-DD')";
+      if (IsDb2(DbType)) return " TO_DATE('" + DateText(f) + "')";
+      return (ForInsert ? " '" : "'") + DateText(f) + "'";
+    case TValueKind::DateTime:
+      if (IsOracle(DbType)) return " TO_DATE('" + DateTimeText(f) + "','YYYY-MM-DD HH24:MI:SS')";
+      if (IsDb2(DbType))
+        return (ForInsert && Index > 0 ? " TimeStamp('" : " TIMESTAMP('") + DateTimeText(f) + "')";
+      // The literal INSERT for these types keeps the date only.
+      return ForInsert ? " '" + DateText(f) + "'" : "'" + DateTimeText(f) + "'";
+    case TValueKind::LargeObject:
+      if (IsOracle(DbType)) return f.HexToRawLiteral();
+      if (IsDb2(DbType)) return f.DataType == ftOraClob ? f.ClobLiteral() : f.BlobLiteral();
+      return f.ImageLiteral();
+    case TValueKind::Plain:
+      break;
+  }
+  return Literal(QuoteFor(f.DataType), f.SqlText());
+}
+
+std::string TObuFields::KeyTerm(int Index, int DbType) const {
+  const TObuFieldRef f = GetItem(Index);
+  std::string r(f.FieldName);
+  r += '=';
+  switch (ValueKindOf(f.DataType)) {
+    case TValueKind::Date:
+      if (IsOracle(DbType)) return r + " TO_DATE('" + DateText(f) + "','YYYY-MM-DD')";
+      if (IsDb2(DbType)) return r + " TO_DATE('" + DateText(f) + "')";
+      return r + "'" + DateText(f) + "'";
+    case TValueKind::DateTime:
+      if (IsOracle(DbType))
+        return r + " TO_DATE('" + DateTimeText(f) + "','YYYY-MM-DD HH24:MI:SS')";
+      if (IsDb2(DbType)) return r + " TIMESTAMP('" + DateTimeText(f) + "')";
+      return r + "'" + DateTimeText(f) + "'";
+    default:
+      return r + Literal(QuoteFor(f.DataType), f.Value);
+  }
+}
+
+std::string TObuFields::BuildInsertSql(std::string_view Table, int DbType) const {
+  std::string names, values;
+  for (int i = 0; i < Count(); ++i) {
+    if (i > 0) {
+      names += ',';
+      values += ',';
+    }
+    names += Column(i).FieldName;
+    values += ValueForStatement(i, DbType, true);
+  }
+  return "insert into " + TrimText(Table) + "(" + names + ")values(" + values + ")";
+}
+
+std::string TObuFields::BuildUpdateSql(std::string_view Table, int DbType) const {
+  std::string set;
+  for (int i = 0; i < Count(); ++i) {
+    const TObuColumn& c = Column(i);
+    if (c.IsKey) continue;
+    if (!set.empty()) set += ',';
+    const TValueKind kind = ValueKindOf(c.DataType);
+    if ((kind == TValueKind::Date || kind == TValueKind::DateTime) && TrimText(Value(i)).empty())
+      set += " " + c.FieldName + "=null ";
+    else
+      set += " " + c.FieldName + "=" + ValueForStatement(i, DbType, false);
+  }
+  std::string where = BuildKeyCondition(DbType);
+  std::string r = "update " + std::string(Table) + " set " + set;
+  if (!where.empty()) r += " where " + where;
+  return r;
+}
+
+std::string TObuFields::BuildKeyCondition(int DbType) const {
+  std::string r;
+  for (int i = 0; i < Count(); ++i) {
+    if (!Column(i).IsKey) continue;
+    if (!r.empty()) r += " and ";
+    r += KeyTerm(i, DbType);
+  }
+  return r;
+}
+
+std::string TObuFields::BuildParamInsertSql(std::string_view Table) const {
+  std::string names, params;
+  for (int i = 0; i < Count(); ++i) {
+    if (i > 0) {
+      names += ',';
+      params += ',';
+    }
+    names += Column(i).FieldName;
+    params += ':' + Column(i).FieldName;
+  }
+  return "insert into " + TrimText(Table) + "(" + names + ")values(" + params + ")";
+}
+
+std::string TObuFields::BuildParamUpdateSql(std::string_view Table, int DbType) const {
+  std::string set;
+  for (int i = 0; i < Count(); ++i) {
+    const TObuColumn& c = Column(i);
+    if (c.IsKey) continue;
+    if (!set.empty()) set += ',';
+    set += c.FieldName + "= :" + c.FieldName;
+  }
+  std::string where = BuildKeyCondition(DbType);
+  std::string r = "update " + std::string(Table) + " set " + set;
+  if (!where.empty()) r += " where " + where;
+  return r;
+}
+
+}  // namespace kelvor

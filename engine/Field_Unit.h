@@ -1,0 +1,137 @@
+// In-memory field values and the SQL text built from them.
+//
+// TObuField is one standalone value (a template column, a test value).
+// TObuFields is one record: its columns (name, type, size, key flag) are
+// shared by every record cloned from the same template, and its values are
+// kept back to back in one buffer, so a source table held in memory costs
+// little more than its text. TObuFieldRef is a read-only view of one field of
+// a record; it stays valid until that record is changed or destroyed.
+//
+// The builders return the exact statement texts a destination receives for
+// its database type code (0 Oracle, 1 SQL Server, 2 Access, 3 ODBC, 4 DB2).
+// They throw TConvertError when a date or date-time value does not parse.
+// Not thread-safe: records belong to the run that read them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/FieldType.h"
+
+namespace kelvor {
+
+// A value that cannot be converted (a date that does not parse).
+class TConvertError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The quote mark a value of this type is written between: "'" or empty.
+std::string_view QuoteFor(TFieldType Type);
+
+// Read-only view of one field.
+struct TObuFieldRef {
+  uint32_t Size = 0;
+  std::string_view FieldName;
+  std::string_view Value;
+  TFieldType DataType = ftUnknown;
+  bool IsKey = false;
+  std::string_view BlobData;
+
+  // The value text used in literal statements.
+  std::string SqlText() const;
+  // Literal texts of the large-object bytes.
+  std::string HexToRawLiteral() const;
+  std::string ImageLiteral() const;
+  std::string BlobLiteral() const;
+  std::string ClobLiteral() const;
+};
+
+// One standalone field value.
+class TObuField {
+ public:
+  uint32_t Size = 0;
+  std::string FieldName;
+  std::string Value;
+  TFieldType DataType = ftUnknown;
+  bool IsKey = false;
+  std::string BlobData;  // bytes of a large-object value
+
+  TObuFieldRef View() const { return {Size, FieldName, Value, DataType, IsKey, BlobData}; }
+  std::unique_ptr<TObuField> Clone() const { return std::make_unique<TObuField>(*this); }
+  std::string SqlText() const { return View().SqlText(); }
+  std::string HexToRawLiteral() const { return View().HexToRawLiteral(); }
+  std::string ImageLiteral() const { return View().ImageLiteral(); }
+  std::string BlobLiteral() const { return View().BlobLiteral(); }
+  std::string ClobLiteral() const { return View().ClobLiteral(); }
+};
+
+// The column part of a field, shared by all records of one template.
+struct TObuColumn {
+  std::string FieldName;
+  uint32_t Size = 0;
+  TFieldType DataType = ftUnknown;
+  bool IsKey = false;
+};
+
+// One record: the fields of one source row, in field map order.
+class TObuFields {
+ public:
+  TObuFields();
+
+  // Appends a field (its column and its value).
+  void Add(const TObuField& Field);
+  void Add(std::unique_ptr<TObuField> Field) { Add(*Field); }
+  void Clear();
+  int Count() const { return static_cast<int>(FColumns->size()); }
+  TObuFieldRef GetItem(int Index) const;
+
+  const TObuColumn& Column(int Index) const { return (*FColumns)[static_cast<size_t>(Index)]; }
+  std::string_view Value(int Index) const;
+  std::string_view BlobData(int Index) const;
+  // Sets the value text (the field then holds no large-object bytes).
+  void SetValue(int Index, std::string_view Text);
+  // Sets the large-object bytes (the field's value text is then empty).
+  void SetBlobData(int Index, std::string_view Bytes);
+
+  // Index of the first field whose name, trimmed, equals Name ignoring ASCII
+  // case; -1 when none does.
+  int IndexOfField(std::string_view Name) const;
+  // That field, or the spare field (no name, size 0, empty value).
+  TObuFieldRef FieldByName(std::string_view Name) const;
+
+  // A new record with the same columns and values.
+  TObuFields CloneRecord() const { return *this; }
+
+  std::string BuildInsertSql(std::string_view Table, int DbType) const;
+  std::string BuildUpdateSql(std::string_view Table, int DbType) const;
+  std::string BuildKeyCondition(int DbType) const;
+  std::string BuildParamInsertSql(std::string_view Table) const;
+  std::string BuildParamUpdateSql(std::string_view Table, int DbType) const;
+  // The key values joined with ":" (the form the check condition's keys take).
+  std::string KeyText() const;
+
+  // Bytes of value text and large-object data held (for memory accounting).
+  size_t DataBytes() const { return FData.size(); }
+
+ private:
+  void SetSlot(int Index, std::string_view Bytes, bool IsBlob);
+  size_t SlotBegin(int Index) const;
+  size_t SlotEnd(int Index) const { return FEnds[static_cast<size_t>(Index)] & kEndMask; }
+  bool SlotIsBlob(int Index) const { return FEnds[static_cast<size_t>(Index)] & kBlobBit; }
+  std::string ValueForStatement(int Index, int DbType, bool ForInsert) const;
+  std::string KeyTerm(int Index, int DbType) const;
+
+  static constexpr uint32_t kBlobBit = 0x80000000u;
+  static constexpr uint32_t kEndMask = 0x7fffffffu;
+
+  std::shared_ptr<std::vector<TObuColumn>> FColumns;  // copy-on-write when shared
+  std::string FData;                                  // the values back to back
+  std::vector<uint32_t> FEnds;  // end offset of each slot; kBlobBit marks bytes
+};
+
+}  // namespace kelvor

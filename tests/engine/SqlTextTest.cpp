@@ -1,0 +1,238 @@
+// The exact SQL text the builders hand to a destination.
+#include <gtest/gtest.h>
+
+#include "engine/Field_Unit.h"
+#include "engine/Rec_Unit.h"
+
+namespace kelvor {
+namespace {
+
+TObuField Field(const std::string& Name, TFieldType Type, const std::string& Value,
+                bool IsKey = false) {
+  TObuField f;
+  f.FieldName = Name;
+  f.DataType = Type;
+  f.Value = Value;
+  f.IsKey = IsKey;
+  return f;
+}
+
+// The worked example: a1 key string k1, a2 integer 5, a3 date-time, a4 empty string.
+TObuFields Example() {
+  TObuFields r;
+  r.Add(Field("a1", ftString, "k1", true));
+  r.Add(Field("a2", ftInteger, "5"));
+  r.Add(Field("a3", ftDateTime, "2024-05-01 10:20:30"));
+  r.Add(Field("a4", ftString, ""));
+  return r;
+}
+
+TEST(SqlTextTest, WorkedExampleCharacterForCharacter) {
+  TObuFields r = Example();
+  EXPECT_EQ(r.BuildInsertSql("test", 0),
+            "insert into test(a1,a2,a3,a4)values('k1',5, TO_DATE('2024-05-01 "
+            "10:20:30','YYYY-MM-DD HH24:MI:SS'),'')");
+  EXPECT_EQ(r.BuildInsertSql("test", 1),
+            "insert into test(a1,a2,a3,a4)values('k1',5, '2024-05-01','')");
+  EXPECT_EQ(r.BuildUpdateSql("test", 0),
+            "update test set  a2=5, a3= TO_DATE('2024-05-01 10:20:30','YYYY-MM-DD HH24:MI:SS'), "
+            "a4='' where a1='k1'");
+  EXPECT_EQ(r.BuildUpdateSql("test", 1),
+            "update test set  a2=5, a3='2024-05-01 10:20:30', a4='' where a1='k1'");
+  for (int type = 0; type <= 4; ++type)
+    EXPECT_EQ(r.BuildKeyCondition(type), "a1='k1'");
+  EXPECT_EQ(r.BuildParamInsertSql("test"), "insert into test(a1,a2,a3,a4)values(:a1,:a2,:a3,:a4)");
+  EXPECT_EQ(r.BuildParamUpdateSql("test", 0),
+            "update test set a2= :a2,a3= :a3,a4= :a4 where a1='k1'");
+}
+
+TEST(SqlTextTest, SecondDateKeyJoinsWithAnd) {
+  TObuFields r;
+  r.Add(Field("a1", ftString, "k1", true));
+  r.Add(Field("a2", ftInteger, "5"));
+  r.Add(Field("a3", ftDateTime, "2024-05-01 10:20:30"));
+  r.Add(Field("a4", ftDate, "2024-05-02", true));
+  EXPECT_EQ(r.BuildKeyCondition(0), "a1='k1' and a4= TO_DATE('2024-05-02','YYYY-MM-DD')");
+  EXPECT_EQ(r.BuildKeyCondition(1), "a1='k1' and a4='2024-05-02'");
+  EXPECT_EQ(r.BuildKeyCondition(4), "a1='k1' and a4= TO_DATE('2024-05-02')");
+}
+
+TEST(SqlTextTest, Db2WritesTimestampOnTheFirstFieldAndTimeStampAfter) {
+  TObuFields r;
+  r.Add(Field("t1", ftDateTime, "2024-05-01 10:20:30"));
+  r.Add(Field("t2", ftTimeStamp, "2024-05-02 01:02:03", true));
+  r.Add(Field("d", ftDate, "2024-05-03"));
+  EXPECT_EQ(r.BuildInsertSql("x", 4),
+            "insert into x(t1,t2,d)values( TIMESTAMP('2024-05-01 10:20:30'), "
+            "TimeStamp('2024-05-02 01:02:03'), TO_DATE('2024-05-03'))");
+  EXPECT_EQ(r.BuildUpdateSql("x", 4),
+            "update x set  t1= TIMESTAMP('2024-05-01 10:20:30'), d= TO_DATE('2024-05-03') "
+            "where t2= TIMESTAMP('2024-05-02 01:02:03')");
+  // Oracle's VALUES list starts with the date-time of the first field.
+  EXPECT_EQ(r.BuildInsertSql("x", 0).substr(0, 30), "insert into x(t1,t2,d)values( ");
+}
+
+TEST(SqlTextTest, EmptyAndNullLikeValues) {
+  TObuFields r;
+  r.Add(Field("k", ftInteger, "7", true));
+  r.Add(Field("i", ftInteger, ""));
+  r.Add(Field("m", ftMemo, ""));
+  r.Add(Field("s", ftString, ""));
+  r.Add(Field("dt", ftDateTime, "  "));
+  r.Add(Field("b1", ftBoolean, "True"));
+  r.Add(Field("b2", ftBoolean, "False"));
+  EXPECT_EQ(r.BuildInsertSql(" t ", 1),
+            "insert into t(k,i,m,s,dt,b1,b2)values(7,0,'','',null,1,0)");
+  EXPECT_EQ(r.BuildUpdateSql(" t ", 1),
+            "update  t  set  i=0, m='', s='', dt=null , b1=1, b2=0 where k=7");
+}
+
+TEST(SqlTextTest, EmptyDateKeyDoesNotParse) {
+  TObuFields r;
+  r.Add(Field("d", ftDateTime, "", true));
+  EXPECT_THROW(r.BuildKeyCondition(1), TConvertError);
+  TObuFields bad;
+  bad.Add(Field("d", ftDate, "not a date"));
+  EXPECT_THROW(bad.BuildInsertSql("t", 0), TConvertError);
+}
+
+TEST(SqlTextTest, TimeOfDayDatesFromDayZero) {
+  TObuFields r;
+  r.Add(Field("t", ftTime, "10:20:30"));
+  EXPECT_EQ(r.BuildUpdateSql("x", 3), "update x set  t='1899-12-30 10:20:30'");
+  // The literal INSERT for SQL Server, Access and ODBC keeps only the date.
+  EXPECT_EQ(r.BuildInsertSql("x", 2), "insert into x(t)values( '1899-12-30')");
+}
+
+TEST(SqlTextTest, BooleanKeyStaysAsRead) {
+  TObuFields r;
+  r.Add(Field("flag", ftBoolean, "True", true));
+  r.Add(Field("v", ftInteger, "1"));
+  EXPECT_EQ(r.BuildKeyCondition(1), "flag=True");
+}
+
+TEST(SqlTextTest, SingleQuotesAreDoubledEverywhere) {
+  TObuFields r;
+  r.Add(Field("name", ftString, "O'Brien", true));
+  r.Add(Field("note", ftWideString, "it's"));
+  EXPECT_EQ(r.BuildInsertSql("p", 1), "insert into p(name,note)values('O''Brien','it''s')");
+  EXPECT_EQ(r.BuildUpdateSql("p", 1), "update p set  note='it''s' where name='O''Brien'");
+  EXPECT_EQ(r.BuildKeyCondition(0), "name='O''Brien'");
+  EXPECT_EQ(r.BuildParamUpdateSql("p", 3), "update p set note= :note where name='O''Brien'");
+  // A crafted value stays one literal.
+  TObuFields evil;
+  evil.Add(Field("s", ftString, "x'); drop table p; --"));
+  EXPECT_EQ(evil.BuildInsertSql("p", 0), "insert into p(s)values('x''); drop table p; --')");
+}
+
+TEST(SqlTextTest, UnquotedTypesNeverCarrySqlOfTheirOwn) {
+  TObuFields r;
+  r.Add(Field("id", ftInteger, "1 or 1=1", true));
+  r.Add(Field("n", ftBCD, "12345678.90"));
+  r.Add(Field("f", ftFloat, "-1.5e-05"));
+  EXPECT_EQ(r.BuildInsertSql("t", 1),
+            "insert into t(id,n,f)values('1 or 1=1',12345678.90,-1.5e-05)");
+  EXPECT_EQ(r.BuildKeyCondition(1), "id='1 or 1=1'");
+}
+
+TEST(SqlTextTest, LargeObjectLiterals) {
+  TObuField f;
+  f.DataType = ftBlob;
+  EXPECT_EQ(f.HexToRawLiteral(), "EMPTY_BLOB()");
+  EXPECT_EQ(f.ImageLiteral(), "convert(image,0x0)");
+  EXPECT_EQ(f.BlobLiteral(), "EMPTY_BLOB()");
+  EXPECT_EQ(f.ClobLiteral(), "EMPTY_CLOB()");
+  f.BlobData = std::string("\x00\xab'z", 4);
+  EXPECT_EQ(f.HexToRawLiteral(), "hextoraw(00AB277A)");
+  EXPECT_EQ(f.ImageLiteral(), "convert(image,0x00AB277A)");
+  EXPECT_EQ(f.BlobLiteral(), std::string("BLOB('\x00\xab''z ')", 14));
+  EXPECT_EQ(f.ClobLiteral(), "CLOB('0x00AB277A')");
+
+  TObuFields r;
+  TObuField clob;
+  clob.FieldName = "c";
+  clob.DataType = ftOraClob;
+  clob.BlobData = "hi";
+  r.Add(clob);
+  TObuField blob;
+  blob.FieldName = "b";
+  blob.DataType = ftBlob;
+  r.Add(blob);
+  EXPECT_EQ(r.BuildInsertSql("t", 0), "insert into t(c,b)values(hextoraw(6869),EMPTY_BLOB())");
+  EXPECT_EQ(r.BuildInsertSql("t", 1),
+            "insert into t(c,b)values(convert(image,0x6869),convert(image,0x0))");
+  EXPECT_EQ(r.BuildInsertSql("t", 4), "insert into t(c,b)values(CLOB('0x6869'),EMPTY_BLOB())");
+}
+
+TEST(SqlTextTest, NoKeyMeansNoWhere) {
+  TObuFields r;
+  r.Add(Field("a", ftString, "x"));
+  EXPECT_EQ(r.BuildUpdateSql("t", 1), "update t set  a='x'");
+  EXPECT_EQ(r.BuildKeyCondition(1), "");
+  EXPECT_EQ(r.KeyText(), "");
+}
+
+TEST(RecordTest, FieldByNameTrimsTheFieldNameOnly) {
+  TObuFields r;
+  r.Add(Field(" Code ", ftString, "c1"));
+  r.Add(Field("code", ftString, "c2"));
+  EXPECT_EQ(r.FieldByName("CODE").Value, "c1");
+  TObuFieldRef spare = r.FieldByName(" code");
+  EXPECT_EQ(spare.Size, 0u);
+  EXPECT_TRUE(spare.Value.empty());
+  EXPECT_TRUE(spare.FieldName.empty());
+}
+
+TEST(RecordTest, ClonesShareColumnsButNotValues) {
+  TObuFields tpl;
+  tpl.Add(Field("k", ftString, "", true));
+  tpl.Add(Field("b", ftBlob, ""));
+  tpl.Add(Field("v", ftString, ""));
+  TObuFields a = tpl.CloneRecord();
+  a.SetValue(2, "last");
+  a.SetValue(0, "first");
+  a.SetBlobData(1, std::string("\x01\x02", 2));
+  TObuFields b = a.CloneRecord();
+  b.SetValue(0, "changed");
+  EXPECT_EQ(a.Value(0), "first");
+  EXPECT_EQ(a.BlobData(1), std::string("\x01\x02", 2));
+  EXPECT_EQ(a.Value(1), "");
+  EXPECT_EQ(a.Value(2), "last");
+  EXPECT_EQ(b.Value(0), "changed");
+  EXPECT_EQ(b.Value(2), "last");
+  EXPECT_EQ(b.KeyText(), "changed");
+  // Adding a column to one record leaves the others' columns alone.
+  b.Add(Field("extra", ftInteger, "1"));
+  EXPECT_EQ(b.Count(), 4);
+  EXPECT_EQ(a.Count(), 3);
+  EXPECT_EQ(tpl.Count(), 3);
+}
+
+TEST(RecordTest, CursorRules) {
+  TObuRec set;
+  set.First();
+  EXPECT_TRUE(set.Eof());
+  TObuFields r;
+  r.Add(Field("k", ftString, "1", true));
+  set.Add(r);
+  EXPECT_FALSE(set.Eof());
+  r.SetValue(0, "2");
+  set.Add(r);
+  set.First();
+  ASSERT_FALSE(set.Eof());
+  EXPECT_EQ(set.Current()->Value(0), "1");
+  set.Next();
+  EXPECT_EQ(set.Current()->Value(0), "2");
+  set.Next();
+  EXPECT_TRUE(set.Eof());
+  EXPECT_EQ(set.Current()->Value(0), "2");  // stays on the last record
+  EXPECT_EQ(set.Count(), 2);
+  set.Template.Add(Field("k", ftString, ""));
+  set.Clear();
+  EXPECT_EQ(set.Count(), 0);
+  EXPECT_FALSE(set.Eof());
+  EXPECT_EQ(set.Template.Count(), 0);
+}
+
+}  // namespace
+}  // namespace kelvor
