@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/Guarded.h"
+#include "tasks/uInstanceEditor.h"
 #include "tasks/uSchemaObjects.h"
 #include "tasks/uTaskText.h"
 
@@ -116,7 +117,20 @@ class TKelvorInstance : public TSyncInstance {
   void SaveToFile(const std::string& FileName) override;
   std::string SaveToText() override;
   void Save() { SaveToFile(FileName); }
+  // Writes the task file (safely: a temporary file renamed over the old one);
+  // false when it could not be written. SaveToFile is this without the answer.
+  bool WriteTaskFile(const std::string& FileName);
   void DeleteTaskFile();
+
+  // Editing (window thread only). The editor is built on first use through
+  // the registered factory; without one, Edit and EditNew return false.
+  // Owner must be set before either is called: the name check asks it.
+  bool Edit(bool ReadOnly);
+  bool EditNew();
+  TInstanceEditor* Editor();
+  // The answer to the editor's name question: true when EnteredName differs
+  // from MissionName (exactly) and the catalogue already holds it.
+  bool CheckNameClash(const std::string& EnteredName) const;
 
   // Schedule and run state (tasks/uInstanceSchedule.cpp).
   void ComputeNextRun();
@@ -127,6 +141,9 @@ class TKelvorInstance : public TSyncInstance {
   void RequestStop();
   bool IsDue();
   bool IsFinished();
+
+ private:
+  std::unique_ptr<TInstanceEditor> FEditor;
 };
 
 }  // namespace kelvor

@@ -9,7 +9,9 @@ bool TKelvorInstance::LoadFromFile(const std::string& Path) {
   return true;
 }
 
-void TKelvorInstance::SaveToFile(const std::string&) {}
+void TKelvorInstance::SaveToFile(const std::string& Path) { WriteTaskFile(Path); }
+
+bool TKelvorInstance::WriteTaskFile(const std::string&) { return false; }
 
 std::string TKelvorInstance::SaveToText() {
   return std::string();
