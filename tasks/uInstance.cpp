@@ -44,8 +44,22 @@ bool TKelvorInstance::EditNew() {
 }
 
 bool TKelvorInstance::CheckNameClash(const std::string& EnteredName) const {
-  if (EnteredName == MissionName || Owner == nullptr) return false;
-  return Owner->Exists(EnteredName);
+  if (Owner == nullptr) return false;
+  // Compared by identity, not by the name the record had when the editor
+  // opened: an imported record is not listed yet, so its unchanged name must
+  // still be checked against every listed task.
+  bool listed = false;
+  bool takenByOther = false;
+  for (int i = 0, n = Owner->Count(); i < n; ++i) {
+    std::shared_ptr<TKelvorInstance> item = Owner->GetItem(i);
+    if (!item) continue;
+    if (item.get() == this)
+      listed = true;
+    else if (item->MissionName == EnteredName)
+      takenByOther = true;
+  }
+  if (listed && EnteredName == MissionName) return false;
+  return takenByOther;
 }
 
 }  // namespace kelvor

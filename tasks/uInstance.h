@@ -128,8 +128,10 @@ class TKelvorInstance : public TSyncInstance {
   bool Edit(bool ReadOnly);
   bool EditNew();
   TInstanceEditor* Editor();
-  // The answer to the editor's name question: true when EnteredName differs
-  // from MissionName (exactly) and the catalogue already holds it.
+  // The answer to the editor's name question: true when another record of
+  // Owner is named EnteredName (exactly, case-sensitive). A listed record
+  // confirming its own unchanged name is never refused; a record not yet
+  // listed (an import) is refused any name already taken. No Owner: false.
   bool CheckNameClash(const std::string& EnteredName) const;
 
   // Schedule and run state (tasks/uInstanceSchedule.cpp).
