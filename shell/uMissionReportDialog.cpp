@@ -1,0 +1,129 @@
+#include "shell/uMissionReportDialog.h"
+
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+#include "shell/uQtText.h"
+
+namespace kelvor {
+
+namespace {
+constexpr int kColumnCount = 6;
+constexpr int kResultColumn = 5;  // "结果信息"
+}  // namespace
+
+TMissionReportDialog::TMissionReportDialog(QWidget* Parent) : QDialog(Parent) {
+  setObjectName(QStringLiteral("TMissionReportDialog"));
+  setWindowTitle(QString::fromUtf8("任务运行报告"));
+  resize(630, 463);
+
+  dtreporter = new QDateEdit(this);
+  dtreporter->setObjectName(QStringLiteral("dtreporter"));
+  dtreporter->setCalendarPopup(true);
+  dtreporter->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+  dtreporter->setDate(QDate::currentDate());
+  btnChange = new QPushButton(QString::fromUtf8("改变(&S)"), this);
+  btnChange->setObjectName(QStringLiteral("btnChange"));
+  btnChange->setAutoDefault(false);
+  auto* top = new QHBoxLayout;
+  top->addWidget(new QLabel(QString::fromUtf8("选择日期"), this));
+  top->addWidget(dtreporter);
+  top->addWidget(btnChange);
+  top->addStretch(1);
+
+  listviewReport = new QTableWidget(0, kColumnCount, this);
+  listviewReport->setObjectName(QStringLiteral("listviewReport"));
+  listviewReport->setHorizontalHeaderLabels(
+      {QString::fromUtf8("任务"), QString::fromUtf8("开始时间"), QString::fromUtf8("结束时间"),
+       QString::fromUtf8("更新记录数"), QString::fromUtf8("返回码"),
+       QString::fromUtf8("结果信息")});
+  const int widths[kColumnCount] = {120, 80, 80, 80, 60, 190};
+  for (int c = 0; c < kColumnCount; ++c) {
+    listviewReport->setColumnWidth(c, widths[c]);
+    listviewReport->horizontalHeaderItem(c)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  }
+  listviewReport->horizontalHeader()->setStretchLastSection(true);
+  listviewReport->horizontalHeader()->setHighlightSections(false);
+  listviewReport->verticalHeader()->hide();
+  listviewReport->verticalHeader()->setDefaultSectionSize(
+      std::max(22, listviewReport->fontMetrics().height() + 8));
+  listviewReport->setShowGrid(true);
+  listviewReport->setSelectionBehavior(QAbstractItemView::SelectRows);
+  listviewReport->setSelectionMode(QAbstractItemView::SingleSelection);
+  listviewReport->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  listviewReport->setWordWrap(false);
+
+  RichDetail = new QTextEdit(this);
+  RichDetail->setObjectName(QStringLiteral("RichDetail"));
+  RichDetail->setReadOnly(true);
+  RichDetail->setAcceptRichText(false);
+
+  Splitter1 = new QSplitter(Qt::Vertical, this);
+  Splitter1->setObjectName(QStringLiteral("Splitter1"));
+  Splitter1->setChildrenCollapsible(false);
+  Splitter1->addWidget(listviewReport);
+  Splitter1->addWidget(RichDetail);
+  Splitter1->setStretchFactor(0, 1);
+  Splitter1->setSizes({280, 90});
+
+  btnClose = new QPushButton(QString::fromUtf8("关闭(&C)"), this);
+  btnClose->setObjectName(QStringLiteral("btnClose"));
+  btnClose->setAutoDefault(false);
+  auto* bottom = new QHBoxLayout;
+  bottom->addStretch(1);
+  bottom->addWidget(btnClose);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(Splitter1, 1);
+  layout->addLayout(bottom);
+
+  connect(btnClose, &QPushButton::clicked, this, [this] { btnCloseClick(); });
+  // Only a row becoming selected updates the detail; a deselection leaves it.
+  connect(listviewReport->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection& Selected, const QItemSelection&) {
+            if (!Selected.isEmpty()) listviewReportSelectItem(Selected.indexes().first().row());
+          });
+}
+
+void TMissionReportDialog::Clear() { listviewReport->setRowCount(0); }
+
+void TMissionReportDialog::AddRow(const std::vector<std::string>& Columns) {
+  const int row = listviewReport->rowCount();
+  listviewReport->insertRow(row);
+  for (int c = 0; c < kColumnCount; ++c) {
+    // A missing column has no item, so the row can tell "no text" apart.
+    if (c < static_cast<int>(Columns.size()))
+      listviewReport->setItem(row, c, new QTableWidgetItem(Q(Columns[c])));
+  }
+}
+
+TDateTime TMissionReportDialog::ReportDate() const {
+  const QDate d = dtreporter->date();
+  TDateTime t;
+  t.Year = d.year();
+  t.Month = d.month();
+  t.Day = d.day();
+  return t;
+}
+
+void TMissionReportDialog::SetReportDate(const TDateTime& Date) {
+  dtreporter->setDate(QDate(Date.Year, Date.Month, Date.Day));
+}
+
+void TMissionReportDialog::btnCloseClick() { accept(); }
+
+void TMissionReportDialog::listviewReportSelectItem(int Row) {
+  const QTableWidgetItem* result = listviewReport->item(Row, kResultColumn);
+  RichDetail->setPlainText(result ? result->text() : QString());
+}
+
+}  // namespace kelvor
