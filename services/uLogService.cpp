@@ -49,8 +49,8 @@ void StartLogService(std::string_view Folder) {
   slot.Start(Folder);
 }
 
-void StopLogService() {
-  LogSlot().Stop(LogWriteLock);
+void StopLogService(std::chrono::milliseconds MaxWait) {
+  LogSlot().Stop(LogWriteLock, MaxWait);
 }
 
 }  // namespace kelvor

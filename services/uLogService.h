@@ -47,9 +47,10 @@ void WriteLog(std::string_view Text);
 // writing to Folder; the writer runs at once.
 void StartLogService(std::string_view Folder);
 
-// Called at program exit: waits up to about ten seconds for the writer to
-// empty the queue, ends it, then writes whatever is still queued before
-// freeing the queue. A later WriteLog starts a fresh writer.
-void StopLogService();
+// Called at program exit: waits up to MaxWait (by default about ten seconds)
+// for the writer to empty the queue, ends it, then writes whatever is still
+// queued, in order, before freeing the queue. A later WriteLog starts a fresh
+// writer.
+void StopLogService(std::chrono::milliseconds MaxWait = kStopWait);
 
 }  // namespace kelvor

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,11 @@
 #include "platform/Thread.h"
 
 namespace kelvor {
+
+// How long stopping a service waits for its writer to empty the queue: 201
+// looks, 50 ms apart.
+inline constexpr std::chrono::milliseconds kStopWaitStep{50};
+inline constexpr std::chrono::milliseconds kStopWait = 201 * kStopWaitStep;
 
 template <typename TEntry, std::mutex& QueueLock>
 class TOrderQueue {
@@ -145,12 +151,12 @@ class TWriterSlot {
     FQueue->Push(std::move(Entry));
   }
 
-  // Waits (up to about ten seconds) for the writer to empty the queue, ends
+  // Waits (up to MaxWait) for the writer to empty the queue, ends
   // the writer, then writes what is still queued itself before freeing both.
   // Producers keep queuing during the wait and are held back only while the
   // writer ends and the rest is written, so every line queued before the
   // slot is emptied reaches the file, in order. A later Start begins afresh.
-  void Stop(std::mutex& WriteLock) {
+  void Stop(std::mutex& WriteLock, std::chrono::milliseconds MaxWait) {
     std::lock_guard<std::mutex> serial(FStopMutex);
     TQueue* queue;
     {
@@ -159,8 +165,9 @@ class TWriterSlot {
     }
     // Only Stop frees the queue, and FStopMutex keeps Stops apart.
     if (queue) {
-      for (int sleeps = 0; queue->Count() > 0 && sleeps <= 200; ++sleeps)
-        TThread::Sleep(50);
+      for (auto waited = std::chrono::milliseconds(0); waited < MaxWait && queue->Count() > 0;
+           waited += kStopWaitStep)
+        TThread::Sleep(static_cast<int>(kStopWaitStep.count()));
     }
     std::lock_guard<std::mutex> lock(WriteLock);
     if (FWriter) {

@@ -71,8 +71,8 @@ void StartReportService(std::string_view Folder) {
   slot.Start(Folder);
 }
 
-void StopReportService() {
-  ReportSlot().Stop(ReportWriteLock);
+void StopReportService(std::chrono::milliseconds MaxWait) {
+  ReportSlot().Stop(ReportWriteLock, MaxWait);
 }
 
 std::string TReportFileHandler::DayFilePath(const TDateTime& Date) {

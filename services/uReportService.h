@@ -59,8 +59,8 @@ void WriteReport(std::string_view MissionName, std::string_view StartTime, std::
 // writing to Folder; the writer runs at once.
 void StartReportService(std::string_view Folder);
 
-// Called at program exit: as StopLogService.
-void StopReportService();
+// Called at program exit: as StopLogService, for the report entries.
+void StopReportService(std::chrono::milliseconds MaxWait = kStopWait);
 
 // What LoadDay fills: the report view of the window implements it.
 class TReportRowSink {
