@@ -105,12 +105,5 @@ TEST(BroadMessageTest, FindIgnoresCaseAndYieldsTheLatestRegistration) {
   EXPECT_EQ(registry.GetChannel(registry.Count()), nullptr);
 }
 
-TEST(BroadMessageTest, MissionNameIsKeptPerChannel) {
-  TBroadMessage channel;
-  EXPECT_EQ(channel.GetMissionName(), "");
-  channel.SetMissionName("任务一");
-  EXPECT_EQ(channel.GetMissionName(), "任务一");
-}
-
 }  // namespace
 }  // namespace kelvor
