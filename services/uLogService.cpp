@@ -1,0 +1,56 @@
+#include "services/uLogService.h"
+
+#include <mutex>
+
+#include "platform/Clock.h"
+
+namespace kelvor {
+
+TLogService::TLogService(TLogQueue* Queue, std::string_view Folder)
+    : TQueuedWriter(Queue, Folder, "log") {}
+
+TLogService::~TLogService() {
+  // The body calls LineOf, which is gone once this destructor has run.
+  Terminate();
+  WaitFor();
+}
+
+namespace {
+
+using TLogSlot = TWriterSlot<TLogService>;
+
+TLogSlot& LogSlot() {
+  // Never freed: threads may still log while the process exits.
+  static TLogSlot* const slot = new TLogSlot;
+  return *slot;
+}
+
+}  // namespace
+
+std::string StampLogLine(std::string_view Text) {
+  std::string line = "<" + FormatDateTime(Clock::Now()) + ">";
+  line += Text;
+  return line;
+}
+
+void WriteLog(std::string_view Text) {
+  auto entry = std::make_unique<TLogOrder>();
+  entry->Text = StampLogLine(Text);
+  TLogSlot& slot = LogSlot();
+  std::lock_guard<std::mutex> lock(LogWriteLock);
+  // Started under LogWriteLock, so two first writers make one service.
+  if (!slot.HasWriter()) slot.Start("../logs/");
+  slot.Push(std::move(entry));
+}
+
+void StartLogService(std::string_view Folder) {
+  TLogSlot& slot = LogSlot();
+  std::lock_guard<std::mutex> lock(LogWriteLock);
+  slot.Start(Folder);
+}
+
+void StopLogService(std::chrono::milliseconds MaxWait) {
+  LogSlot().Stop(LogWriteLock, MaxWait);
+}
+
+}  // namespace kelvor

@@ -1,0 +1,188 @@
+// The machinery the log and the report service share: a queue of entries
+// guarded by one process-wide lock, a writer thread that appends them to a
+// daily file, and the process-wide slot holding one queue and one writer.
+//
+// Ownership: the queue owns its entries; Extract hands one to the caller. The
+// writer does not own its queue; the slot owns both.
+// Threads and locks: producers push under the service's write lock, and the
+// queue takes its own queue lock inside (write lock before queue lock). The
+// writer thread takes only the queue lock, once per Count or Extract, and
+// does all file work without a lock.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "platform/Clock.h"
+#include "platform/Paths.h"
+#include "platform/TextFile.h"
+#include "platform/Thread.h"
+
+namespace kelvor {
+
+// How long stopping a service waits for its writer to empty the queue: 201
+// looks, 50 ms apart.
+inline constexpr std::chrono::milliseconds kStopWaitStep{50};
+inline constexpr std::chrono::milliseconds kStopWait = 201 * kStopWaitStep;
+
+template <typename TEntry, std::mutex& QueueLock>
+class TOrderQueue {
+ public:
+  TOrderQueue() = default;
+  TOrderQueue(const TOrderQueue&) = delete;
+  TOrderQueue& operator=(const TOrderQueue&) = delete;
+
+  void Push(std::unique_ptr<TEntry> Entry) {
+    std::lock_guard<std::mutex> lock(QueueLock);
+    Items.push_back(std::move(Entry));
+  }
+  int Count() const {
+    std::lock_guard<std::mutex> lock(QueueLock);
+    return static_cast<int>(Items.size());
+  }
+  // Removes the entry at Index and hands it over; nullptr when Index is out
+  // of range.
+  std::unique_ptr<TEntry> Extract(int Index) {
+    std::lock_guard<std::mutex> lock(QueueLock);
+    if (Index < 0 || static_cast<size_t>(Index) >= Items.size()) return nullptr;
+    auto it = Items.begin() + Index;
+    std::unique_ptr<TEntry> entry = std::move(*it);
+    Items.erase(it);
+    return entry;
+  }
+  void Clear() {
+    std::deque<std::unique_ptr<TEntry>> gone;
+    std::lock_guard<std::mutex> lock(QueueLock);
+    gone.swap(Items);
+  }
+
+ private:
+  std::deque<std::unique_ptr<TEntry>> Items;  // oldest first; guarded by QueueLock
+};
+
+// A writer thread appending the entries of Queue to Folder + Prefix +
+// "yyyymmdd" + ".txt", one open/append/close per entry, paced at 10 ms per
+// entry and 100 ms per pass. Subclasses give the line of an entry.
+template <typename TEntry, std::mutex& QueueLock>
+class TQueuedWriter : public TThread {
+ public:
+  using TQueue = TOrderQueue<TEntry, QueueLock>;
+
+  // A non-empty Folder gets a trailing separator; the folder is not created.
+  TQueuedWriter(TQueue* AQueue, std::string_view AFolder, std::string_view APrefix)
+      : Folder(IncludeTrailingSeparator(AFolder)), Queue(AQueue), FPrefix(APrefix) {}
+
+  const std::string Folder;
+  TQueue* const Queue;  // not owned
+  std::atomic<bool> Active{true};
+
+  // One pass: writes queued entries oldest first to the file of the day the
+  // pass began. A failed append loses that entry and ends the pass; a
+  // termination request ends it between two entries.
+  void Flush() {
+    const std::string path = FileForToday();
+    while (!Terminated() && Queue->Count() > 0) {
+      std::unique_ptr<TEntry> entry = Queue->Extract(0);
+      if (!entry) break;
+      if (!AppendLine(path, LineOf(*entry))) return;
+      entry.reset();
+      Sleep(10);
+    }
+  }
+
+  // Writes every entry still queued, in order and without pacing, to the file
+  // of the day the drain began; entries that cannot be written are dropped.
+  // Called once the thread has ended.
+  void Drain() {
+    const std::string path = FileForToday();
+    while (std::unique_ptr<TEntry> entry = Queue->Extract(0))
+      AppendLine(path, LineOf(*entry));
+  }
+
+ protected:
+  virtual std::string LineOf(const TEntry& Entry) const = 0;
+
+  void Execute() override {
+    while (Active.load() && !Terminated()) {
+      try {
+        Flush();
+      } catch (...) {
+        // A pass that fails is simply retried with the next entry.
+      }
+      Sleep(100);
+    }
+  }
+
+ private:
+  std::string FileForToday() const {
+    return Folder + FPrefix + FormatDayStamp(Clock::Now()) + ".txt";
+  }
+
+  const std::string FPrefix;
+};
+
+// The process-wide queue and writer of one service. Every member must be
+// called with the service's write lock held, except Stop, which takes it.
+template <typename TWriter>
+class TWriterSlot {
+ public:
+  using TQueue = typename TWriter::TQueue;
+
+  bool HasWriter() const { return FWriter != nullptr; }
+
+  // Creates the queue if there is none, then the writer if there is none,
+  // and starts it.
+  void Start(std::string_view Folder) {
+    if (!FQueue) FQueue = std::make_unique<TQueue>();
+    if (!FWriter) {
+      FWriter = std::make_unique<TWriter>(FQueue.get(), Folder);
+      FWriter->Resume();
+    }
+  }
+
+  template <typename TEntry>
+  void Push(std::unique_ptr<TEntry> Entry) {
+    FQueue->Push(std::move(Entry));
+  }
+
+  // Waits (up to MaxWait) for the writer to empty the queue, ends
+  // the writer, then writes what is still queued itself before freeing both.
+  // Producers keep queuing during the wait and are held back only while the
+  // writer ends and the rest is written, so every line queued before the
+  // slot is emptied reaches the file, in order. A later Start begins afresh.
+  void Stop(std::mutex& WriteLock, std::chrono::milliseconds MaxWait) {
+    std::lock_guard<std::mutex> serial(FStopMutex);
+    TQueue* queue;
+    {
+      std::lock_guard<std::mutex> lock(WriteLock);
+      queue = FQueue.get();
+    }
+    // Only Stop frees the queue, and FStopMutex keeps Stops apart.
+    if (queue) {
+      for (auto waited = std::chrono::milliseconds(0); waited < MaxWait && queue->Count() > 0;
+           waited += kStopWaitStep)
+        TThread::Sleep(static_cast<int>(kStopWaitStep.count()));
+    }
+    std::lock_guard<std::mutex> lock(WriteLock);
+    if (FWriter) {
+      FWriter->Terminate();
+      FWriter->WaitFor();
+      FWriter->Drain();
+    }
+    FWriter.reset();
+    FQueue.reset();
+  }
+
+ private:
+  std::mutex FStopMutex;             // taken first, only by Stop
+  std::unique_ptr<TQueue> FQueue;    // guarded by the write lock
+  std::unique_ptr<TWriter> FWriter;  // guarded by the write lock
+};
+
+}  // namespace kelvor

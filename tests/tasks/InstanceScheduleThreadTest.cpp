@@ -1,0 +1,42 @@
+// The window thread stops a task while its daemon polls and reports runs.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/Thread.h"
+#include "support/TestSupport.h"
+#include "tasks/uInstance.h"
+
+namespace kelvor {
+namespace {
+
+TEST(InstanceScheduleThreadTest, StopFromAnotherThreadEndsThePollingDaemon) {
+  test::FixedClock clock(test::At(2026, 12, 7, 10, 0, 0));
+  TKelvorInstance task;
+  task.Mode = modeInterval;
+  task.TimeDistance = 0;  // due at every poll of this minute
+  task.ResetRunState();
+  task.InitSchedule();
+
+  std::atomic<int> runs{0};
+  std::thread daemon([&] {
+    for (;;) {
+      if (task.IsDue()) {
+        ++runs;
+        task.SetExecuted(true);
+      }
+      if (task.IsFinished()) break;
+      std::this_thread::yield();
+    }
+  });
+  while (runs.load() < 50)
+    TThread::Sleep(1);
+  task.RequestStop();
+  daemon.join();
+  EXPECT_TRUE(task.IsFinished());
+  EXPECT_FALSE(task.IsDue());
+}
+
+}  // namespace
+}  // namespace kelvor
