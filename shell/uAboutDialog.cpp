@@ -32,8 +32,8 @@ TAboutDialog::TAboutDialog(QWidget* Parent) : QDialog(Parent) {
       QStringLiteral("color: #ff5a4e; text-decoration: underline; font-weight: bold;"));
   lbl_version->setGeometry(24, 112, kWidth - 48, 24);
 
-  lblCopyright = new QLabel(QString::fromUtf8("数据库表同步工具 · 保持两个数据库的数据表一致"),
-                            this);
+  lblCopyright =
+      new QLabel(QString::fromUtf8("数据库表同步工具 · 保持两个数据库的数据表一致"), this);
   lblCopyright->setObjectName(QStringLiteral("lblCopyright"));
   lblCopyright->setStyleSheet(QStringLiteral("color: #ffffff;"));
   lblCopyright->setGeometry(24, 146, kWidth - 48, 24);
@@ -42,23 +42,26 @@ TAboutDialog::TAboutDialog(QWidget* Parent) : QDialog(Parent) {
   btnOk->setObjectName(QStringLiteral("btnOk"));
   btnOk->setDefault(true);
   const QSize button = btnOk->sizeHint().expandedTo(QSize(88, 0));
-  btnOk->setGeometry(kWidth - button.width() - 20, kHeight - button.height() - 18,
-                     button.width(), button.height());
+  btnOk->setGeometry(kWidth - button.width() - 20, kHeight - button.height() - 18, button.width(),
+                     button.height());
   connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
 }
 
 QString TAboutDialog::VersionText() {
-  return QString::fromUtf8("当前软件版本:") +
-         QStringLiteral("%1.%2.%3.%4")
-             .arg(KELVOR_VERSION_MAJOR)
-             .arg(KELVOR_VERSION_MINOR)
-             .arg(KELVOR_VERSION_PATCH)
-             .arg(KELVOR_VERSION_TWEAK);
+  return QString::fromUtf8("当前软件版本:") + QStringLiteral("%1.%2.%3.%4")
+                                                  .arg(KELVOR_VERSION_MAJOR)
+                                                  .arg(KELVOR_VERSION_MINOR)
+                                                  .arg(KELVOR_VERSION_PATCH)
+                                                  .arg(KELVOR_VERSION_TWEAK);
 }
 
-void TAboutDialog::FormShow() { lbl_version->setText(VersionText()); }
+void TAboutDialog::FormShow() {
+  lbl_version->setText(VersionText());
+}
 
-void TAboutDialog::btnOkClick() { accept(); }
+void TAboutDialog::btnOkClick() {
+  accept();
+}
 
 void TAboutDialog::showEvent(QShowEvent* Event) {
   if (!Event->spontaneous()) FormShow();

@@ -53,9 +53,13 @@ bool TConfigDialog::LoadPaneFromFile(QPlainTextEdit* Pane, const std::string& Pa
   return true;
 }
 
-void TConfigDialog::FormShow() { PageControl1->setCurrentIndex(0); }
+void TConfigDialog::FormShow() {
+  PageControl1->setCurrentIndex(0);
+}
 
-void TConfigDialog::btnOKClick() { accept(); }
+void TConfigDialog::btnOKClick() {
+  accept();
+}
 
 void TConfigDialog::showEvent(QShowEvent* Event) {
   if (!Event->spontaneous()) {

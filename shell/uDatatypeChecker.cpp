@@ -7,8 +7,12 @@
 namespace kelvor {
 
 namespace {
-bool IsDigit(char C) { return C >= '0' && C <= '9'; }
-bool IsAsciiLetter(char C) { return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z'); }
+bool IsDigit(char C) {
+  return C >= '0' && C <= '9';
+}
+bool IsAsciiLetter(char C) {
+  return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z');
+}
 }  // namespace
 
 bool TDataTypeChecker::CheckMissionName(std::string_view Text) {

@@ -62,8 +62,7 @@ void TDialogs::ShowMessage(QWidget* Parent, const QString& Text) {
   box.exec();
 }
 
-QString TDialogs::OpenFileName(QWidget* Parent, const QString& Filter,
-                               const QString& StartFolder) {
+QString TDialogs::OpenFileName(QWidget* Parent, const QString& Filter, const QString& StartFolder) {
   if (Hooks().On) return NextFileName(QStringLiteral("open"), Filter, StartFolder);
   return QFileDialog::getOpenFileName(Parent, QString(), StartFolder, Filter);
 }
@@ -92,15 +91,27 @@ int TDialogs::ExecModal(QDialog& Dialog) {
   return Dialog.exec();
 }
 
-void TDialogs::SetTestMode(bool On) { Hooks().On = On; }
-bool TDialogs::TestMode() { return Hooks().On; }
-void TDialogs::PushAnswer(bool Ok) { Hooks().Answers.push_back(Ok); }
-void TDialogs::PushFileName(const QString& Path) { Hooks().FileNames.push_back(Path); }
+void TDialogs::SetTestMode(bool On) {
+  Hooks().On = On;
+}
+bool TDialogs::TestMode() {
+  return Hooks().On;
+}
+void TDialogs::PushAnswer(bool Ok) {
+  Hooks().Answers.push_back(Ok);
+}
+void TDialogs::PushFileName(const QString& Path) {
+  Hooks().FileNames.push_back(Path);
+}
 void TDialogs::PushModalDriver(std::function<void(QDialog&)> Driver) {
   Hooks().Drivers.push_back(std::move(Driver));
 }
-const QStringList& TDialogs::Shown() { return Hooks().Shown; }
-void TDialogs::ClearShown() { Hooks().Shown.clear(); }
+const QStringList& TDialogs::Shown() {
+  return Hooks().Shown;
+}
+void TDialogs::ClearShown() {
+  Hooks().Shown.clear();
+}
 
 void TDialogs::ResetTestHooks() {
   TTestHooks& h = Hooks();

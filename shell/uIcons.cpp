@@ -28,7 +28,8 @@ QPixmap Render(int Side, const TPainter& Paint) {
 
 QIcon MakeIcon(const TPainter& Paint) {
   QIcon icon;
-  for (int side : {16, 22, 24, 32, 48}) icon.addPixmap(Render(side, Paint));
+  for (int side : {16, 22, 24, 32, 48})
+    icon.addPixmap(Render(side, Paint));
   return icon;
 }
 
@@ -59,7 +60,8 @@ void Sheet(QPainter& p) {
   p.setBrush(QColor(0xd5, 0xdb, 0xe2));
   p.drawPath(fold);
   p.setPen(QPen(QColor(0xa9, 0xb2, 0xbc), 1.4));
-  for (double y : {13.0, 17.0, 21.0}) p.drawLine(QPointF(10, y), QPointF(22, y));
+  for (double y : {13.0, 17.0, 21.0})
+    p.drawLine(QPointF(10, y), QPointF(22, y));
 }
 
 void Badge(QPainter& p, const QPointF& Center, double Radius, const QColor& Color) {
@@ -315,25 +317,27 @@ QIcon MissionStateIcon(int Index) {
 
 namespace {
 void PaintApplicationIcon(QPainter& p) {
-    QLinearGradient fill(0, 1, 0, 31);
-    fill.setColorAt(0, QColor(0x3d, 0x8b, 0xe0));
-    fill.setColorAt(1, QColor(0x1d, 0x4f, 0x96));
-    p.setPen(QPen(QColor(0x17, 0x3f, 0x78), 1));
-    p.setBrush(fill);
-    p.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 6, 6);
-    // Two opposed arrows: a table kept in step with another.
-    p.setPen(QPen(Qt::white, 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    p.setBrush(Qt::NoBrush);
-    p.drawLine(QPointF(7, 11), QPointF(23, 11));
-    p.drawLine(QPointF(19, 7), QPointF(23, 11));
-    p.drawLine(QPointF(19, 15), QPointF(23, 11));
-    p.drawLine(QPointF(25, 21), QPointF(9, 21));
-    p.drawLine(QPointF(13, 17), QPointF(9, 21));
-    p.drawLine(QPointF(13, 25), QPointF(9, 21));
+  QLinearGradient fill(0, 1, 0, 31);
+  fill.setColorAt(0, QColor(0x3d, 0x8b, 0xe0));
+  fill.setColorAt(1, QColor(0x1d, 0x4f, 0x96));
+  p.setPen(QPen(QColor(0x17, 0x3f, 0x78), 1));
+  p.setBrush(fill);
+  p.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 6, 6);
+  // Two opposed arrows: a table kept in step with another.
+  p.setPen(QPen(Qt::white, 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.setBrush(Qt::NoBrush);
+  p.drawLine(QPointF(7, 11), QPointF(23, 11));
+  p.drawLine(QPointF(19, 7), QPointF(23, 11));
+  p.drawLine(QPointF(19, 15), QPointF(23, 11));
+  p.drawLine(QPointF(25, 21), QPointF(9, 21));
+  p.drawLine(QPointF(13, 17), QPointF(9, 21));
+  p.drawLine(QPointF(13, 25), QPointF(9, 21));
 }
 }  // namespace
 
-QIcon ApplicationIcon() { return MakeIcon(PaintApplicationIcon); }
+QIcon ApplicationIcon() {
+  return MakeIcon(PaintApplicationIcon);
+}
 
 QPixmap AboutPicture(const QSize& Size) {
   QPixmap pixmap(Size);
@@ -345,7 +349,8 @@ QPixmap AboutPicture(const QSize& Size) {
   p.fillRect(pixmap.rect(), sky);
   // Faint rows of a table in the background.
   p.setPen(QPen(QColor(255, 255, 255, 28), 1));
-  for (int y = 14; y < Size.height(); y += 18) p.drawLine(0, y, Size.width(), y);
+  for (int y = 14; y < Size.height(); y += 18)
+    p.drawLine(0, y, Size.width(), y);
   const int side = 64;
   p.drawPixmap(24, 24, Render(side, PaintApplicationIcon));
   QFont title = p.font();

@@ -35,9 +35,13 @@ namespace kelvor {
 
 namespace {
 
-QString T(const char* Utf8) { return QString::fromUtf8(Utf8); }
+QString T(const char* Utf8) {
+  return QString::fromUtf8(Utf8);
+}
 
-QLabel* Label(const char* Text, QWidget* Parent) { return new QLabel(T(Text), Parent); }
+QLabel* Label(const char* Text, QWidget* Parent) {
+  return new QLabel(T(Text), Parent);
+}
 
 QLabel* RedNote(const char* Text, QWidget* Parent) {
   QLabel* l = Label(Text, Parent);
@@ -324,7 +328,8 @@ QWidget* TKelvorInstanceDialog::BuildOptionsPage() {
   modeGrid->addLayout(timeRow, 2, 1);
   modeGrid->addWidget(Label("间隔分钟数", mode), 2, 2);
   modeGrid->addWidget(txtdistance, 2, 3);
-  for (int c : {1, 3, 5}) modeGrid->setColumnStretch(c, 1);
+  for (int c : {1, 3, 5})
+    modeGrid->setColumnStretch(c, 1);
 
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(basic);
@@ -337,13 +342,12 @@ QWidget* TKelvorInstanceDialog::BuildOptionsPage() {
 QWidget* TKelvorInstanceDialog::BuildContentPage() {
   auto* page = new QWidget;
   page->setObjectName(QStringLiteral("tabContent"));
-  cmbOperationType = DropDown("cmbOperationType",
-                              {T("新增(从源库获取记录更新到目的库)"),
-                               T("先更新后新增(从源库获取记录更新到目的库)"),
-                               T("更新(从源库获取记录更新目的库,不新增)"),
-                               T("更新目的库(直接操作目的库)"),
-                               T("更新源数据库(直接操作源数据库)"), T("保持目的表和源表记录一致")},
-                              page);
+  cmbOperationType = DropDown(
+      "cmbOperationType",
+      {T("新增(从源库获取记录更新到目的库)"), T("先更新后新增(从源库获取记录更新到目的库)"),
+       T("更新(从源库获取记录更新目的库,不新增)"), T("更新目的库(直接操作目的库)"),
+       T("更新源数据库(直接操作源数据库)"), T("保持目的表和源表记录一致")},
+      page);
   auto* typeRow = new QHBoxLayout;
   typeRow->addWidget(Label("操作类型", page));
   typeRow->addWidget(cmbOperationType, 1);
@@ -367,7 +371,8 @@ QWidget* TKelvorInstanceDialog::BuildContentPage() {
   RichEditFieldMap->setPlainText(QStringLiteral("<a1>:<a1|varchar2|32|true>"));
   btnLoadFields = Button("btnLoadFields", "从源数据库获取字段(&L)...", mapPage);
   auto* mapLayout = new QVBoxLayout(mapPage);
-  mapLayout->addWidget(Label("字段映射(以 <源字段> : <目的字段|类型|长度|关键字> ) 编写每一行", mapPage));
+  mapLayout->addWidget(
+      Label("字段映射(以 <源字段> : <目的字段|类型|长度|关键字> ) 编写每一行", mapPage));
   mapLayout->addWidget(RichEditFieldMap, 1);
   mapLayout->addWidget(btnLoadFields, 0, Qt::AlignRight);
   mapTabs->addTab(mapPage, T("同步详细设置(字段映射)"));
@@ -676,18 +681,23 @@ void TKelvorInstanceDialog::btnLoadCommandsClick() {
   std::vector<std::string> lines;
   if (!ReadLines(S(path), lines)) return;
   QStringList text;
-  for (const std::string& line : lines) text << Q(line);
+  for (const std::string& line : lines)
+    text << Q(line);
   RichCommands->setPlainText(text.join(QLatin1Char('\n')));
 }
 
-void TKelvorInstanceDialog::SpeedButton1Click() { pnlNotice->hide(); }
+void TKelvorInstanceDialog::SpeedButton1Click() {
+  pnlNotice->hide();
+}
 
 void TKelvorInstanceDialog::TimerMessageTimer() {
   TimerMessage->stop();
   pnlNotice->hide();
 }
 
-void TKelvorInstanceDialog::FormShow() { pgcMain->setCurrentIndex(0); }
+void TKelvorInstanceDialog::FormShow() {
+  pgcMain->setCurrentIndex(0);
+}
 
 void TKelvorInstanceDialog::FormActivate() {
   cmbsrcdbtypeChange();

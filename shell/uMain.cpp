@@ -30,7 +30,9 @@ namespace kelvor {
 
 namespace {
 
-QString T(const char* Utf8) { return QString::fromUtf8(Utf8); }
+QString T(const char* Utf8) {
+  return QString::fromUtf8(Utf8);
+}
 
 constexpr int kMissionRole = Qt::UserRole + 1;  // TKelvorInstance* of the row
 constexpr int kImageRole = Qt::UserRole + 2;    // the row's icon number
@@ -197,10 +199,11 @@ void TfrmMain::BuildToolBar() {
 void TfrmMain::BuildCentralArea() {
   ListViewInstances = new QTableWidget(0, kMissionColumnCount, this);
   ListViewInstances->setObjectName(QStringLiteral("ListViewInstances"));
-  ListViewInstances->setHorizontalHeaderLabels({T("序号"), T("任务"), T("开始时间"), T("结束时间"),
-                                                T("状态"), T("激活状态"), T("描述")});
+  ListViewInstances->setHorizontalHeaderLabels(
+      {T("序号"), T("任务"), T("开始时间"), T("结束时间"), T("状态"), T("激活状态"), T("描述")});
   const int widths[kMissionColumnCount] = {50, 160, 100, 100, 100, 70, 250};
-  for (int c = 0; c < kMissionColumnCount; ++c) ListViewInstances->setColumnWidth(c, widths[c]);
+  for (int c = 0; c < kMissionColumnCount; ++c)
+    ListViewInstances->setColumnWidth(c, widths[c]);
   for (int c : {colStart, colEnd, colState})
     ListViewInstances->horizontalHeaderItem(c)->setTextAlignment(Qt::AlignCenter);
   for (int c : {colNumber, colMission, colActivation, colNote})
@@ -357,14 +360,16 @@ int TfrmMain::AddMissionRow(const std::vector<std::string>& Cells, int ImageInde
       item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     ListViewInstances->setItem(row, c, item);
   }
-  ListViewInstances->item(row, 0)->setData(kMissionRole,
-                                           QVariant::fromValue(reinterpret_cast<quintptr>(Mission)));
+  ListViewInstances->item(row, 0)->setData(
+      kMissionRole, QVariant::fromValue(reinterpret_cast<quintptr>(Mission)));
   --FUpdateDepth;
   SetMissionImage(row, ImageIndex);
   return row;
 }
 
-int TfrmMain::MissionRowCount() const { return ListViewInstances->rowCount(); }
+int TfrmMain::MissionRowCount() const {
+  return ListViewInstances->rowCount();
+}
 
 std::string TfrmMain::MissionCell(int Row, int Column) const {
   const QTableWidgetItem* item = ListViewInstances->item(Row, Column);
@@ -405,8 +410,8 @@ void TfrmMain::SelectMissionRow(int Row) {
     --FUpdateDepth;
     return;
   }
-  ListViewInstances->setCurrentCell(Row, 0, QItemSelectionModel::ClearAndSelect |
-                                                QItemSelectionModel::Rows);
+  ListViewInstances->setCurrentCell(
+      Row, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   --FUpdateDepth;
   emit MissionSelected(Row);
 }
@@ -456,9 +461,15 @@ void TfrmMain::ShowStatusPrompt(const std::string& Text) {
 // ---------------------------------------------------------------------------
 // Handlers.
 
-void TfrmMain::btnExitClick() { close(); }
-void TfrmMain::n_exitClick() { close(); }
-void TfrmMain::n_closeAppClick() { close(); }
+void TfrmMain::btnExitClick() {
+  close();
+}
+void TfrmMain::n_exitClick() {
+  close();
+}
+void TfrmMain::n_closeAppClick() {
+  close();
+}
 
 void TfrmMain::n_showClick() {
   showNormal();

@@ -40,13 +40,13 @@ class TfrmMain : public QMainWindow {
 
   // Columns of ListViewInstances.
   enum TMissionColumn {
-    colNumber = 0,     // "序号"
-    colMission = 1,    // "任务"
-    colStart = 2,      // "开始时间"
-    colEnd = 3,        // "结束时间"
-    colState = 4,      // "状态"
-    colActivation = 5, // "激活状态"
-    colNote = 6,       // "描述"
+    colNumber = 0,      // "序号"
+    colMission = 1,     // "任务"
+    colStart = 2,       // "开始时间"
+    colEnd = 3,         // "结束时间"
+    colState = 4,       // "状态"
+    colActivation = 5,  // "激活状态"
+    colNote = 6,        // "描述"
     kMissionColumnCount = 7
   };
 

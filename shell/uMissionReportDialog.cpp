@@ -94,7 +94,9 @@ TMissionReportDialog::TMissionReportDialog(QWidget* Parent) : QDialog(Parent) {
           });
 }
 
-void TMissionReportDialog::Clear() { listviewReport->setRowCount(0); }
+void TMissionReportDialog::Clear() {
+  listviewReport->setRowCount(0);
+}
 
 void TMissionReportDialog::AddRow(const std::vector<std::string>& Columns) {
   const int row = listviewReport->rowCount();
@@ -119,7 +121,9 @@ void TMissionReportDialog::SetReportDate(const TDateTime& Date) {
   dtreporter->setDate(QDate(Date.Year, Date.Month, Date.Day));
 }
 
-void TMissionReportDialog::btnCloseClick() { accept(); }
+void TMissionReportDialog::btnCloseClick() {
+  accept();
+}
 
 void TMissionReportDialog::listviewReportSelectItem(int Row) {
   const QTableWidgetItem* result = listviewReport->item(Row, kResultColumn);

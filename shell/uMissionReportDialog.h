@@ -1,7 +1,7 @@
 // TMissionReportDialog: the daily run report ("任务运行报告"): a date picker,
 // one row per run of that day and the selected run's result text. The
-// report reader fills the list through the row sink interface; the
-// controller binds btnChange. Window thread only.
+// report reader (TReportFileHandler::LoadDay) fills the list, the dialog
+// being its row sink; the controller binds btnChange. Window thread only.
 #pragma once
 
 #include <QDialog>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "services/uReportService.h"
 
 class QDateEdit;
 class QPushButton;
@@ -18,7 +19,7 @@ class QTextEdit;
 
 namespace kelvor {
 
-class TMissionReportDialog : public QDialog {
+class TMissionReportDialog : public QDialog, public TReportRowSink {
   Q_OBJECT
 
  public:
@@ -27,8 +28,8 @@ class TMissionReportDialog : public QDialog {
   // The list as a row sink: Clear removes every row; AddRow adds one with
   // Columns in column order (task, start, end, record count, result code,
   // result text); missing columns stay empty, extra ones are dropped.
-  void Clear();
-  void AddRow(const std::vector<std::string>& Columns);
+  void Clear() override;
+  void AddRow(const std::vector<std::string>& Columns) override;
 
   // The picked day (the time of day is 00:00:00).
   TDateTime ReportDate() const;

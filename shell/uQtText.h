@@ -13,7 +13,9 @@ namespace kelvor {
 inline QString Q(std::string_view Text) {
   return QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size()));
 }
-inline std::string S(const QString& Text) { return Text.toUtf8().toStdString(); }
+inline std::string S(const QString& Text) {
+  return Text.toUtf8().toStdString();
+}
 
 // CR LF and lone CR become LF.
 inline QString ToEditorLines(std::string_view Text) {

@@ -1,0 +1,126 @@
+// The report dialog filled by the real report reader from a report file, the
+// configuration viewer and the task selection dialog.
+#include <QDateEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTextEdit>
+#include <QTreeWidget>
+
+#include "GuiTestSupport.h"
+#include "platform/Paths.h"
+#include "platform/TextFile.h"
+#include "services/uReportService.h"
+#include "shell/uConfigDialog.h"
+#include "shell/uMissionDialog.h"
+#include "shell/uMissionReportDialog.h"
+#include "support/TestSupport.h"
+
+namespace kelvor {
+namespace {
+
+using test::U;
+
+// A program folder "bin/" in a temporary installation, so that the reader
+// finds "../reports/" beside it.
+class ReportDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FBefore = ProgramFolder();
+    SetProgramFolder(Dir.Sub("bin/", true));
+    Dir.Sub("reports/", true);
+  }
+  void TearDown() override { SetProgramFolder(FBefore); }
+
+  void WriteDay(const TDateTime& Day, const std::vector<std::string>& Lines) {
+    ASSERT_TRUE(WriteLines(TReportFileHandler::DayFilePath(Day), Lines));
+  }
+  QString Cell(int Row, int Column) const {
+    const QTableWidgetItem* item = Dlg.listviewReport->item(Row, Column);
+    return item ? item->text() : QString();
+  }
+
+  test::TempDir Dir;
+  TMissionReportDialog Dlg;
+  std::string FBefore;
+};
+
+TEST_F(ReportDialogTest, ListShowsOneRowPerRunOfThePickedDay) {
+  const TDateTime day = test::At(2024, 3, 9);
+  TMissionReport ok{"orders", "08:00", "08:02", 120, 0, "同步成功"};
+  TMissionReport failed{"stores", "09:00", "09:00", 0, -1, "connect to database error"};
+  WriteDay(day, {FormatReportLine(ok), FormatReportLine(failed), "short\t10:00"});
+  WriteDay(test::At(2024, 3, 10), {FormatReportLine(ok)});
+
+  Dlg.SetReportDate(day);
+  EXPECT_EQ(Dlg.ReportDate(), day);
+  TReportFileHandler().LoadDay(Dlg, Dlg.ReportDate());
+  ASSERT_EQ(Dlg.listviewReport->rowCount(), 3);
+  EXPECT_EQ(Cell(0, 0), QStringLiteral("orders"));
+  EXPECT_EQ(Cell(0, 3), QStringLiteral("120"));
+  EXPECT_EQ(Cell(1, 4), QStringLiteral("-1"));
+  EXPECT_EQ(Cell(1, 5), QStringLiteral("connect to database error"));
+  EXPECT_EQ(Cell(2, 1), QStringLiteral("10:00"));
+
+  // Selecting a row shows its result text; a short row has none.
+  Dlg.listviewReport->selectRow(0);
+  EXPECT_EQ(Dlg.RichDetail->toPlainText(), U("同步成功"));
+  Dlg.listviewReport->selectRow(2);
+  EXPECT_TRUE(Dlg.RichDetail->toPlainText().isEmpty());
+  Dlg.listviewReport->selectRow(1);
+  Dlg.listviewReport->clearSelection();
+  EXPECT_EQ(Dlg.RichDetail->toPlainText(), QStringLiteral("connect to database error"));
+
+  // Another day replaces the rows; a day without a file leaves none.
+  Dlg.SetReportDate(test::At(2024, 3, 10));
+  TReportFileHandler().LoadDay(Dlg, Dlg.ReportDate());
+  EXPECT_EQ(Dlg.listviewReport->rowCount(), 1);
+  TReportFileHandler().LoadDay(Dlg, test::At(2024, 3, 11));
+  EXPECT_EQ(Dlg.listviewReport->rowCount(), 0);
+}
+
+TEST_F(ReportDialogTest, CloseButtonEndsTheModalRun) {
+  TDialogs::PushModalDriver(
+      [](QDialog& d) { static_cast<TMissionReportDialog&>(d).btnClose->click(); });
+  EXPECT_EQ(TDialogs::ExecModal(Dlg), QDialog::Accepted);
+}
+
+TEST(ConfigDialog, PanesKeepTheirTextWhenAFileIsMissingAndShowStartsOnPageOne) {
+  test::TempDir dir;
+  test::WriteFileOrDie(dir.Path() + "server.ini", "[server]\r\nport=9000\r\n");
+  TConfigDialog dlg;
+  EXPECT_TRUE(TConfigDialog::LoadPaneFromFile(dlg.MemoServerConfig, dir.Path() + "server.ini"));
+  EXPECT_EQ(dlg.MemoServerConfig->toPlainText(), QStringLiteral("[server]\nport=9000\n"));
+  EXPECT_FALSE(TConfigDialog::LoadPaneFromFile(dlg.MemoServerConfig, dir.Path() + "none.ini"));
+  EXPECT_EQ(dlg.MemoServerConfig->toPlainText(), QStringLiteral("[server]\nport=9000\n"));
+  EXPECT_TRUE(dlg.MemoServerConfig->isReadOnly());
+  EXPECT_EQ(dlg.size(), QSize(488, 429));
+
+  dlg.PageControl1->setCurrentIndex(1);
+  int page = -1;
+  TDialogs::PushModalDriver([&](QDialog&) {
+    page = dlg.PageControl1->currentIndex();
+    dlg.btnOK->click();
+  });
+  TDialogs::ExecModal(dlg);
+  EXPECT_EQ(page, 0);
+}
+
+TEST(MissionDialog, SelectedOnlyWithARowAndClearedByCancel) {
+  TMissionDialog dlg;
+  new QTreeWidgetItem(dlg.lvInstance, {QStringLiteral("orders"), QStringLiteral("1.0")});
+  dlg.btnOkClick();
+  EXPECT_FALSE(dlg.Selected());
+  dlg.lvInstance->setCurrentItem(dlg.lvInstance->topLevelItem(0));
+  dlg.btnOkClick();
+  EXPECT_TRUE(dlg.Selected());
+  dlg.lvInstance->clearSelection();
+  dlg.btnOkClick();
+  EXPECT_TRUE(dlg.Selected());  // no row: the answer stands
+  dlg.btnCancelClick();
+  EXPECT_FALSE(dlg.Selected());
+}
+
+}  // namespace
+}  // namespace kelvor
