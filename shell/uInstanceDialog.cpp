@@ -195,7 +195,13 @@ TKelvorInstanceDialog::TKelvorInstanceDialog(QWidget* Parent) : QDialog(Parent) 
   cmbScheduleModeChange();
   cmbsrcdbtypeChange();
   cmbOperationTypeChange();
-  setFixedSize(sizeHint());
+  // The options page sets the height: the editors of the other pages take
+  // what is left instead of stretching the dialog.
+  int tallestPage = 0;
+  for (QWidget* page : {tabOptions, tabContent, tabDepend, tabValidate})
+    tallestPage = std::max(tallestPage, page->sizeHint().height());
+  const QSize hint = sizeHint();
+  setFixedSize(hint.width(), hint.height() - tallestPage + tabOptions->sizeHint().height());
 }
 
 TKelvorInstanceDialog::~TKelvorInstanceDialog() = default;

@@ -280,6 +280,7 @@ void TfrmMain::BuildStatusBar() {
     auto* l = new QLabel(bar);
     l->setObjectName(QString::fromLatin1(Name));
     l->setContentsMargins(4, 0, 4, 0);
+    l->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     if (Width > 0) l->setFixedWidth(Width);
     bar->addWidget(l, Stretch);
     return l;

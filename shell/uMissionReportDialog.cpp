@@ -82,6 +82,9 @@ TMissionReportDialog::TMissionReportDialog(QWidget* Parent) : QDialog(Parent) {
   bottom->addWidget(btnClose);
 
   auto* layout = new QVBoxLayout(this);
+  // Narrow margins leave the list room for its six columns without a
+  // horizontal scroll bar.
+  layout->setContentsMargins(6, 6, 6, 6);
   layout->addLayout(top);
   layout->addWidget(Splitter1, 1);
   layout->addLayout(bottom);
