@@ -355,6 +355,7 @@ int TfrmMain::AddMissionRow(const std::vector<std::string>& Cells, int ImageInde
   ListViewInstances->insertRow(row);
   for (int c = 0; c < kMissionColumnCount; ++c) {
     auto* item = new QTableWidgetItem(c < static_cast<int>(Cells.size()) ? Q(Cells[c]) : QString());
+    item->setToolTip(item->text());  // narrow columns elide their text
     if (c == colStart || c == colEnd || c == colState)
       item->setTextAlignment(Qt::AlignCenter);
     else
@@ -378,7 +379,10 @@ std::string TfrmMain::MissionCell(int Row, int Column) const {
 }
 
 void TfrmMain::SetMissionCell(int Row, int Column, const std::string& Text) {
-  if (QTableWidgetItem* item = ListViewInstances->item(Row, Column)) item->setText(Q(Text));
+  if (QTableWidgetItem* item = ListViewInstances->item(Row, Column)) {
+    item->setText(Q(Text));
+    item->setToolTip(item->text());
+  }
 }
 
 int TfrmMain::MissionImage(int Row) const {
