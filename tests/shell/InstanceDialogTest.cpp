@@ -53,6 +53,28 @@ TEST_F(InstanceDialogTest, DefaultsPassEveryCheck) {
   EXPECT_TRUE(Dlg->pnlNotice->isHidden());
 }
 
+TEST_F(InstanceDialogTest, ANewTaskTakesTheDialogsDefaults) {
+  TKelvorInstance r;
+  r.Mode = 2;
+  Dlg->ReadFromEditor(r);
+  EXPECT_EQ(r.MissionName, "tast1");
+  EXPECT_EQ(r.Version, "1.0");
+  EXPECT_TRUE(r.IsActive);
+  EXPECT_EQ(r.Mode, 0);
+  EXPECT_EQ(r.TimePoint, "17:30");
+  EXPECT_EQ(r.TimeDistance, 12);
+  EXPECT_EQ(r.ScheduleMode, 0);
+  EXPECT_EQ(r.DaySet, 0);
+  EXPECT_EQ(r.WeekSet, 0);
+  EXPECT_EQ(r.Source.DbType, 0);
+  EXPECT_EQ(r.Destination.DbType, 0);
+  EXPECT_EQ(r.FieldMaps.OperationType, 0);
+  EXPECT_EQ(r.FieldMaps.GetCommand(), "select * from test");
+  EXPECT_EQ(r.FieldMaps.DstTable, "test");
+  EXPECT_EQ(r.FieldMaps.GetFieldMapText(), "<a1>:<a1|varchar2|32|true>\r\n");
+  EXPECT_EQ(r.CheckCondition, "");
+}
+
 // Each check in its order: a bad value, its message, and where the focus goes.
 struct TBadInput {
   const char* Field;
