@@ -19,7 +19,7 @@ namespace {
 
 // The one place where ODBC diagnostics become a TDbError. All records of the
 // handle are kept, joined with "; "; the SQLSTATE is the first record's.
-[[noreturn]] void ThrowOdbc(SQLSMALLINT HandleType, SQLHANDLE Handle, std::string DriverText) {
+TDbError OdbcError(SQLSMALLINT HandleType, SQLHANDLE Handle, std::string DriverText) {
   std::string text, state;
   std::vector<std::string> seen;  // some drivers repeat a record
   int native = 0;
@@ -49,7 +49,11 @@ namespace {
     if (i >= 20) break;
   }
   if (text.empty()) text = "the driver gave no diagnostic";
-  throw TDbError(std::move(DriverText), std::move(text), std::move(state), native);
+  return TDbError(std::move(DriverText), std::move(text), std::move(state), native);
+}
+
+[[noreturn]] void ThrowOdbc(SQLSMALLINT HandleType, SQLHANDLE Handle, std::string DriverText) {
+  throw OdbcError(HandleType, Handle, std::move(DriverText));
 }
 
 bool Ok(SQLRETURN Rc) {
@@ -186,13 +190,10 @@ class TOdbcSession final : public TDbSession {
   void End(SQLSMALLINT How, const char* What) {
     SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, FDbc, How);
     if (!Ok(rc)) {
-      try {
-        ThrowOdbc(SQL_HANDLE_DBC, FDbc, What);
-      } catch (...) {
-        if (How == SQL_COMMIT) SQLEndTran(SQL_HANDLE_DBC, FDbc, SQL_ROLLBACK);
-        RestoreAutocommit();
-        throw;
-      }
+      TDbError error = OdbcError(SQL_HANDLE_DBC, FDbc, What);
+      if (How == SQL_COMMIT) SQLEndTran(SQL_HANDLE_DBC, FDbc, SQL_ROLLBACK);
+      RestoreAutocommit();
+      throw error;
     }
     RestoreAutocommit();
   }
@@ -537,12 +538,9 @@ std::unique_ptr<TDbStatement> TOdbcSession::Prepare(const std::string& Sql, bool
     SQLRETURN rc = SQLPrepare(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(Sql.c_str())),
                               static_cast<SQLINTEGER>(Sql.size()));
     if (!Ok(rc)) {
-      try {
-        ThrowOdbc(SQL_HANDLE_STMT, st, "Unable to prepare statement");
-      } catch (...) {
-        SQLFreeHandle(SQL_HANDLE_STMT, st);
-        throw;
-      }
+      TDbError error = OdbcError(SQL_HANDLE_STMT, st, "Unable to prepare statement");
+      SQLFreeHandle(SQL_HANDLE_STMT, st);
+      throw error;
     }
   }
   return std::make_unique<TOdbcStatement>(st, Sql, Persistent);
@@ -572,13 +570,10 @@ std::unique_ptr<TDbSession> OpenOdbcSession(const TDbRoute& Route, const TDbOpen
       dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(cs.c_str())),
       static_cast<SQLSMALLINT>(cs.size()), out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT);
   if (!Ok(rc)) {
-    try {
-      ThrowOdbc(SQL_HANDLE_DBC, dbc, what);
-    } catch (...) {
-      SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-      SQLFreeHandle(SQL_HANDLE_ENV, env);
-      throw;
-    }
+    TDbError error = OdbcError(SQL_HANDLE_DBC, dbc, what);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    throw error;
   }
   return std::make_unique<TOdbcSession>(env, dbc);
 }

@@ -14,10 +14,14 @@ namespace kelvor {
 namespace {
 
 // The one place where SQLite's diagnostics become a TDbError.
-[[noreturn]] void ThrowSqlite(sqlite3* Db, int Rc, std::string DriverText) {
+TDbError SqliteError(sqlite3* Db, int Rc, std::string DriverText) {
   std::string text = Db ? sqlite3_errmsg(Db) : sqlite3_errstr(Rc);
   int code = Db ? sqlite3_extended_errcode(Db) : Rc;
-  throw TDbError(std::move(DriverText), std::move(text), {}, code);
+  return TDbError(std::move(DriverText), std::move(text), {}, code);
+}
+
+[[noreturn]] void ThrowSqlite(sqlite3* Db, int Rc, std::string DriverText) {
+  throw SqliteError(Db, Rc, std::move(DriverText));
 }
 
 bool Contains(const std::string& Upper, const char* Part) {
@@ -242,12 +246,11 @@ class TSqliteStatement final : public TDbStatement {
   int Step(sqlite3_stmt* St) {
     int rc = sqlite3_step(St);
     if (rc == SQLITE_ROW || rc == SQLITE_DONE) return rc;
-    std::string text = sqlite3_errmsg(FDb);
-    int code = sqlite3_extended_errcode(FDb);
+    TDbError error = SqliteError(FDb, rc, "Unable to execute statement");
     sqlite3_reset(St);
     FOpen = false;
     FStepPending = false;
-    throw TDbError("Unable to execute statement", std::move(text), {}, code);
+    throw error;
   }
 
   [[noreturn]] void ThrowCountMismatch(size_t Given) {
@@ -404,9 +407,9 @@ std::unique_ptr<TDbSession> OpenSqliteSession(const TDbRoute& Route,
   int rc = sqlite3_open_v2(Route.FilePath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                            nullptr);
   if (rc != SQLITE_OK) {
-    std::string text = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    TDbError error = SqliteError(db, rc, what);
     sqlite3_close_v2(db);
-    throw TDbError(what, text, {}, rc);
+    throw error;
   }
   sqlite3_extended_result_codes(db, 1);
   sqlite3_busy_timeout(db, Options.BusyTimeoutMs);
@@ -414,10 +417,9 @@ std::unique_ptr<TDbSession> OpenSqliteSession(const TDbRoute& Route,
   // SQLite database.
   rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
-    std::string text = sqlite3_errmsg(db);
-    int code = sqlite3_extended_errcode(db);
+    TDbError error = SqliteError(db, rc, what);
     sqlite3_close_v2(db);
-    throw TDbError(what, text, {}, code);
+    throw error;
   }
   return std::make_unique<TSqliteSession>(db);
 }
