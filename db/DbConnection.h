@@ -47,6 +47,8 @@ class TDbConnection {
   // Rolls back an open transaction and closes; does nothing when closed.
   // Never raises.
   void Close() noexcept;
+  // True from a successful Open until Close. A connection the server dropped
+  // stays Connected; its next statement raises (SQLSTATE 08S01 or 57P01).
   bool Connected() const { return FSession != nullptr; }
 
   // Where the open connection leads (valid while Connected).

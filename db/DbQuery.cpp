@@ -154,12 +154,14 @@ void TDbQuery::Close() {
   FOneShot.reset();
   FActive = false;
   FEof = true;
+  FMoved = false;
   FFields.clear();
 }
 
 void TDbQuery::Next() {
   if (!FActive) throw TDbError("Unable to move to the next row", "the query is not open");
   if (FEof) return;
+  FMoved = true;
   try {
     FEof = !FCurrent->Fetch(FFields);
   } catch (const TDbError&) {
@@ -167,6 +169,11 @@ void TDbQuery::Next() {
     FEof = true;
     throw;
   }
+}
+
+void TDbQuery::First() {
+  if (!FActive) throw TDbError("Unable to move to the first row", "the query is not open");
+  if (FMoved) Open();
 }
 
 TDbField& TDbQuery::Field(int Index) {

@@ -162,6 +162,9 @@ class TDbQuery {
   bool Eof() const { return FEof; }
   // Moves to the next row; does nothing at Eof. Raises when not active.
   void Next();
+  // Back to the first row: nothing to do right after Open; otherwise the
+  // statement runs again (the result is forward-only). Raises when not active.
+  void First();
 
   int FieldCount() const { return static_cast<int>(FFields.size()); }
   // Raises TDbError for an index out of range.
@@ -205,6 +208,7 @@ class TDbQuery {
   uint64_t FUseCounter = 0;
   bool FActive = false;
   bool FEof = true;
+  bool FMoved = false;  // Next has left the first row
   int64_t FRowsAffected = 0;
 };
 

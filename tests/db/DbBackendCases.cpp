@@ -126,6 +126,21 @@ TEST_P(DbBackendTest, EmptyResultIsEofAtOnceAndFieldsAreFoundByName) {
   EXPECT_EQ(q.FindField("missing"), nullptr);
   EXPECT_THROW(q.FieldByName("missing"), TDbError);
   q.Close();
+  EXPECT_THROW(q.Next(), TDbError) << "a closed query has no rows to move through";
+
+  Exec("insert into " + t + " values(1, 'a')");
+  Exec("insert into " + t + " values(2, 'b')");
+  q.SetSQL("select id from " + t + " order by id");
+  ASSERT_DB_OK(q.Open());
+  ASSERT_DB_OK(q.First());
+  EXPECT_EQ(q.Field(0).AsString(), "1");
+  ASSERT_DB_OK(q.Next());
+  ASSERT_DB_OK(q.Next());
+  EXPECT_TRUE(q.Eof());
+  ASSERT_DB_OK(q.First());
+  EXPECT_FALSE(q.Eof());
+  EXPECT_EQ(q.Field(0).AsString(), "1") << "First runs a forward-only result again";
+  q.Close();
   EXPECT_FALSE(q.Active());
 
   q.SetSQL("update " + t + " set id = 1");
