@@ -96,6 +96,32 @@ std::string PostgresSqlServerConnectionString() {
   return PostgresSqlServerConnectionString(PgEnv("KELVOR_PG_USER"), PgEnv("KELVOR_PG_PASSWORD"));
 }
 
+TSyncDataSource SqliteDataSource(const std::string& Path) {
+  TSyncDataSource s;
+  s.DbType = 2;
+  s.DbName = Path;
+  return s;
+}
+
+TSyncDataSource PostgresOdbcDataSource() {
+  TSyncDataSource s;
+  s.DbType = 3;
+  s.DbName = PgEnv("KELVOR_PG_DSN");
+  s.DbUser = PgEnv("KELVOR_PG_USER");
+  s.DbPwd = PgEnv("KELVOR_PG_PASSWORD");
+  return s;
+}
+
+TSyncDataSource PostgresSqlServerDataSource() {
+  TSyncDataSource s;
+  s.DbType = 1;
+  s.DbName = "unused";
+  s.DbServer = "unused";
+  s.DbUser = PgEnv("KELVOR_PG_USER");
+  s.DbPwd = PgEnv("KELVOR_PG_PASSWORD");
+  return s;
+}
+
 std::string UniqueName(const std::string& Prefix) {
   static std::atomic<int> counter{0};
   return Prefix + std::to_string(::getpid()) + "_" + std::to_string(++counter);

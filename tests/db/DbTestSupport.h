@@ -21,6 +21,7 @@
 #include "db/DbError.h"
 #include "db/DbQuery.h"
 #include "support/TestSupport.h"
+#include "tasks/uInstance.h"
 
 namespace kelvor::test {
 
@@ -69,6 +70,14 @@ std::string PostgresOdbcConnectionString(const std::string& User, const std::str
 // (server, port and database come from providers.ini).
 std::string PostgresSqlServerConnectionString();
 std::string PostgresSqlServerConnectionString(const std::string& User, const std::string& Password);
+
+// The same databases as a task's connection settings, for tests that let the
+// engine build the connection string: access (type 2) with the file's
+// absolute path, odbc (type 3) with the data source, sqlserver (type 1) whose
+// server and database providers.ini replaces.
+TSyncDataSource SqliteDataSource(const std::string& Path);
+TSyncDataSource PostgresOdbcDataSource();
+TSyncDataSource PostgresSqlServerDataSource();
 
 // A name no other test process uses at the same time: Prefix + pid + counter.
 std::string UniqueName(const std::string& Prefix);
