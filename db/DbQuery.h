@@ -4,7 +4,9 @@
 // Ownership and threads: a query is bound to one connection for its whole
 // life (not owned; the connection must outlive it) and is used by the thread
 // that uses the connection. A query owns its fields and parameters; a field's
-// value is valid until the next Next, Open, Close or ExecSQL.
+// value is valid until the next Next, First, Open, Close, SetSQL or ExecSQL,
+// a field reference until the result is closed, and a parameter reference
+// until the text changes or ClearParams.
 //
 // Value as text (TDbField::AsString), whatever the backend:
 //   null            ""               date        "YYYY-MM-DD"
@@ -13,6 +15,11 @@
 //   integer/decimal the exact decimal text, "." as separator
 //   float           the shortest text that reads back as the same number
 //   binary          the bytes themselves
+// SQLite columns are typed by their declared type. A number in a date column
+// is read as SQLite's date functions read it (integer: seconds since 1970,
+// real: Julian day); a number in a column declared NUMERIC(p,s) or
+// DECIMAL(p,s) is shown with at least s decimals ("5" -> "5.00"), never
+// rounded; text that does not fit the column's type is shown unchanged.
 //
 // Parameter values are converted by the parameter's DataType when a
 // statement runs: integer codes (ftSmallint, ftInteger, ftWord, ftLargeint,
