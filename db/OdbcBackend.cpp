@@ -407,8 +407,11 @@ class TOdbcStatement final : public TDbStatement {
           break;
         case TBindKind::Text:
           sqlType = v.Data.size() > kLongData ? SQL_LONGVARCHAR : SQL_VARCHAR;
+          // The declared size stays within the short type for short values
+          // (a field length above it would ask some servers for a long type).
           size = std::max<SQLULEN>(
-              {static_cast<SQLULEN>(v.Data.size()), static_cast<SQLULEN>(p.Size()), 1});
+              {static_cast<SQLULEN>(v.Data.size()),
+               std::min<SQLULEN>(p.Size(), v.Data.size() > kLongData ? p.Size() : kLongData), 1});
           if (!v.Data.empty()) data = const_cast<char*>(v.Data.data());
           bufLen = b.Indicator = static_cast<SQLLEN>(v.Data.size());
           break;
