@@ -69,4 +69,17 @@ constexpr TValueKind ValueKindOf(TFieldType Type) {
   }
 }
 
+// The code's name as written above ("ftInteger"), for messages.
+constexpr const char* FieldTypeName(TFieldType Type) {
+  constexpr const char* kNames[] = {
+      "ftUnknown",    "ftString",     "ftSmallint", "ftInteger",     "ftWord",      "ftBoolean",
+      "ftFloat",      "ftCurrency",   "ftBCD",      "ftDate",        "ftTime",      "ftDateTime",
+      "ftBytes",      "ftVarBytes",   "ftAutoInc",  "ftBlob",        "ftMemo",      "ftGraphic",
+      "ftFmtMemo",    "ftParadoxOle", "ftDBaseOle", "ftTypedBinary", "ftCursor",    "ftFixedChar",
+      "ftWideString", "ftLargeint",   "ftADT",      "ftArray",       "ftReference", "ftDataSet",
+      "ftOraBlob",    "ftOraClob",    "ftVariant",  "ftInterface",   "ftIDispatch", "ftGuid",
+      "ftTimeStamp",  "ftFMTBcd"};
+  return Type <= ftFMTBcd ? kNames[Type] : "ftUnknown";
+}
+
 }  // namespace kelvor

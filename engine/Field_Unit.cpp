@@ -231,6 +231,15 @@ std::string TObuFields::KeyText() const {
   return r;
 }
 
+void TObuFields::CheckDates(bool Keys) const {
+  for (int i = 0; i < Count(); ++i) {
+    const TValueKind kind = ValueKindOf(Column(i).DataType);
+    if (kind != TValueKind::Date && kind != TValueKind::DateTime) continue;
+    const TObuFieldRef f = GetItem(i);
+    if ((Keys && f.IsKey) || !TrimText(f.Value).empty()) ParseOrThrow(f.SqlText());
+  }
+}
+
 // ---------------------------------------------------------------------------
 // TObuFields: statement builders
 

@@ -114,6 +114,13 @@ class TObuFields {
   std::string BuildParamUpdateSql(std::string_view Table, int DbType) const;
   // The key values joined with ":" (the form the check condition's keys take).
   std::string KeyText() const;
+  // Throws TConvertError where the builders would: a non-empty date or
+  // date-time value that does not parse, and, with Keys, any date or
+  // date-time key value that does not parse (an empty one included).
+  void CheckDates(bool Keys) const;
+
+  // Identifies the column layout; records cloned from one template share it.
+  const void* LayoutId() const { return FColumns.get(); }
 
   // Bytes of value text and large-object data held (for memory accounting).
   size_t DataBytes() const { return FData.size(); }

@@ -1,0 +1,151 @@
+// kelvord: the Kelvor service without a window, for servers, cron and systemd.
+//
+//   kelvord [--home DIR] [--until-idle]
+//
+// Loads the task catalogue (tasks.ini beside the program, in
+// ../tasks/dbtasks/), starts the service as the desktop program does, and
+// prints every line posted to the service channel and to each task channel.
+// SIGINT or SIGTERM runs the stop sequence; --until-idle stops the same way
+// once no task daemon is running. Exit status: 0 when every run succeeded,
+// 1 when any run or connect failed, 2 for a usage error or when no task
+// could be loaded.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "platform/Paths.h"
+#include "platform/TextFile.h"
+#include "platform/Thread.h"
+#include "services/uBroadMessage.h"
+#include "services/uLogService.h"
+#include "services/uNotifyService.h"
+#include "services/uReportService.h"
+#include "tasks/uInstanceCollections.h"
+
+namespace {
+
+std::atomic<bool> g_StopSignal{false};
+
+void OnStopSignal(int) {
+  g_StopSignal.store(true);
+}
+
+void InstallSignalHandlers() {
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+void Usage(FILE* Out) {
+  std::fprintf(Out,
+               "usage: kelvord [--home DIR] [--until-idle]\n"
+               "  --home DIR    act as if the program file lay in DIR (tasks are read from\n"
+               "                DIR/../tasks/dbtasks/tasks.ini)\n"
+               "  --until-idle  stop once no task daemon is running (every run-once task ran)\n");
+}
+
+// Prints what the channels hold, each task line prefixed with its task name.
+void PrintChannels() {
+  kelvor::TBroadMessageHandler* handler = kelvor::GetBroadMessageHandler();
+  for (int i = 0; i < handler->Count(); ++i) {
+    kelvor::TBroadMessage* channel = handler->GetChannel(i);
+    if (!channel || !channel->HasLines()) continue;
+    const std::string name = channel->GetMissionName();
+    for (const std::string& line : kelvor::SplitLines(channel->TakeText())) {
+      if (name.empty())
+        std::printf("%s\n", line.c_str());
+      else
+        std::printf("[%s] %s\n", name.c_str(), line.c_str());
+    }
+  }
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string home;
+  bool untilIdle = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--home") == 0 && i + 1 < argc) {
+      home = argv[++i];
+    } else if (std::strcmp(argv[i], "--until-idle") == 0) {
+      untilIdle = true;
+    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      Usage(stdout);
+      return 0;
+    } else {
+      std::fprintf(stderr, "kelvord: unknown argument '%s'\n", argv[i]);
+      Usage(stderr);
+      return 2;
+    }
+  }
+  if (!home.empty()) {
+    if (!kelvor::DirectoryExists(home)) {
+      std::fprintf(stderr, "kelvord: --home %s is not a folder\n", home.c_str());
+      return 2;
+    }
+    kelvor::SetProgramFolder(home);
+  }
+  // The log folder is taken from the current directory and the report folder
+  // from the program folder: both are the program folder's siblings.
+  const std::string programFolder = kelvor::ProgramFolder();
+  if (::chdir(programFolder.c_str()) != 0) {
+    std::fprintf(stderr, "kelvord: cannot enter %s\n", programFolder.c_str());
+    return 2;
+  }
+
+  kelvor::TInstanceCollections missions;
+  missions.SetFolder(programFolder + "../tasks/dbtasks/");
+  bool loaded = false;
+  try {
+    loaded = missions.LoadAll();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kelvord: %s\n", e.what());
+    return 2;
+  }
+  if (!loaded) {
+    std::fprintf(stderr,
+                 "kelvord: no task could be loaded: %s is missing or lists no task file "
+                 "of that folder\n",
+                 missions.IndexFileName().c_str());
+    return 2;
+  }
+  InstallSignalHandlers();
+
+  auto manager = std::make_shared<kelvor::TRevoroProxyService>(&missions);
+  manager->Resume();
+  bool stopped = false;
+  while (!stopped) {
+    kelvor::TThread::Sleep(100);
+    PrintChannels();
+    const bool idle = untilIdle && manager->Started() && manager->RunningDaemonCount() == 0 &&
+                      !kelvor::AnyDaemonRunning();
+    if (g_StopSignal.load() || idle) {
+      if (g_StopSignal.load()) std::printf("kelvord: stop requested, stopping the service\n");
+      kelvor::RequestServiceStop(*manager, missions, idle ? 0 : 2000);
+      while (manager->RunningDaemonCount() > 0 || kelvor::AnyDaemonRunning()) {
+        kelvor::TThread::Sleep(100);
+        PrintChannels();
+      }
+      stopped = true;
+    }
+  }
+  manager->WaitFor();
+  manager.reset();
+  kelvor::WaitForAllThreads(std::chrono::seconds(30));
+  PrintChannels();
+  kelvor::StopLogService();
+  kelvor::StopReportService();
+  const int failures = kelvor::RunStatistics().Failures.load();
+  return failures > 0 ? 1 : 0;
+}

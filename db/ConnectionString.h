@@ -1,0 +1,99 @@
+// The system's connection strings and where they lead.
+//
+// The engine hands the data access layer ADO-style connection strings
+// ("Provider=SQLOLEDB.1;Password=p;User ID=u;Initial Catalog=db;Data Source=srv").
+// This unit parses them, reads the optional conf/providers.ini and turns a
+// string into a route: an SQLite file or an ODBC connection string.
+//
+//   Microsoft.Jet.OLEDB.4.0  SQLite file (Data Source), or ODBC driver
+//                            "MDBTools" with DBQ for a .mdb/.accdb file
+//   MSDASQL.1                ODBC: DSN = Data Source, UID, PWD
+//   SQLOLEDB.1               ODBC driver "FreeTDS" unless configured:
+//                            Server = Data Source, Database = Initial Catalog
+//   OraOLEDB.Oracle.1        configured ODBC driver: DBQ = Data Source
+//   IBMDADB2.DB2COPY1        configured ODBC driver: Database = Data Source,
+//                            Hostname and Port from Location ("host:port")
+//
+// providers.ini has one section per database type name ([oracle], [sqlserver],
+// [access], [odbc], [db2]). "Driver=" names the ODBC driver (ignored for
+// [odbc], whose data source names its own); every other line is an ODBC
+// attribute that replaces the generated attribute of the same name or is
+// appended. Lines starting with ";" or "#" are comments.
+//
+// Everything here is a pure function of its arguments, except
+// TProviderSettings::LoadDefault, which reads the file at each call.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kelvor {
+
+using TKeyValueList = std::vector<std::pair<std::string, std::string>>;
+
+// A parsed "Key=Value;Key=Value" text. Keys are matched without regard to
+// letter case and blanks around them; values are kept exactly, except that a
+// value starting with a double quote runs to the matching closing quote with
+// inner quotes doubled ("a;""b" is a;"b). Parts without "=" are ignored; a key
+// given twice keeps its last value.
+class TConnectionString {
+ public:
+  // Raises TDbError for an unterminated quoted value.
+  static TConnectionString Parse(std::string_view Text);
+
+  // The value of Key, or the empty text when absent.
+  std::string Value(std::string_view Key) const;
+  bool Contains(std::string_view Key) const;
+  const TKeyValueList& Items() const { return FItems; }
+
+ private:
+  TKeyValueList FItems;
+};
+
+// A value as it must be written into a connection string so that Parse gives
+// it back: unchanged, or in double quotes with inner quotes doubled when it
+// holds ";" or a double quote.
+std::string QuoteConnectionValue(std::string_view Value);
+
+// An ODBC attribute value: unchanged, or in braces with "}" doubled when it
+// holds ";", "{" or "}" (or starts with a blank, which drivers would trim).
+std::string QuoteOdbcValue(std::string_view Value);
+
+// The contents of providers.ini.
+class TProviderSettings {
+ public:
+  // ProgramFolder() + "../conf/providers.ini".
+  static std::string DefaultPath();
+  // Reads the file; a missing or unreadable file gives empty settings.
+  static TProviderSettings Load(const std::string& Path);
+  static TProviderSettings LoadDefault() { return Load(DefaultPath()); }
+  static TProviderSettings FromText(std::string_view Text);
+
+  // The lines of a section in file order ("Driver" included); empty when the
+  // section is absent. Section names are matched without regard to case.
+  const TKeyValueList& Section(std::string_view DatabaseType) const;
+  // The section's Driver value, or the empty text.
+  std::string Driver(std::string_view DatabaseType) const;
+
+ private:
+  std::vector<std::pair<std::string, TKeyValueList>> FSections;
+};
+
+enum class TDbBackend { SQLite, Odbc };
+
+struct TDbRoute {
+  TDbBackend Backend = TDbBackend::SQLite;
+  std::string DatabaseType;          // "oracle", "sqlserver", "access", "odbc" or "db2"
+  std::string FilePath;              // access: the database file ("\" taken as "/")
+  std::string OdbcConnectionString;  // ODBC: the text for SQLDriverConnect
+  std::string Description;           // where it leads, for messages; never the password
+};
+
+// Raises TDbError with a readable message for an empty or unknown provider,
+// an empty Data Source, or an oracle/db2 string without a configured driver.
+TDbRoute RouteConnectionString(std::string_view ConnectionString,
+                               const TProviderSettings& Settings);
+
+}  // namespace kelvor

@@ -1,0 +1,56 @@
+// The seam between TDbConnection/TDbQuery and the two backends (SQLite C API,
+// ODBC). Internal to db/: nothing outside this folder includes it.
+//
+// A session is one open database connection; a statement is one compiled
+// statement text of that session. Both belong to the thread of their
+// TDbConnection. Every driver diagnostic is turned into TDbError inside the
+// backend that received it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/ConnectionString.h"
+#include "db/DbQuery.h"
+
+namespace kelvor {
+
+class TDbStatement {
+ public:
+  virtual ~TDbStatement() = default;
+  // Binds Params (converted by their DataType) and runs the statement.
+  // KeepResult: leave a result set open for Describe/Fetch and return true
+  // when the statement produced one. Otherwise run it to completion,
+  // discarding rows, and set RowsAffected.
+  virtual bool Execute(const std::vector<TDbParam>& Params, bool KeepResult) = 0;
+  virtual int64_t RowsAffected() const = 0;
+  // Fills Fields with the open result's columns (names, types, sizes).
+  virtual void Describe(std::vector<TDbField>& Fields) = 0;
+  // Reads the next row into Fields; false when there is none.
+  virtual bool Fetch(std::vector<TDbField>& Fields) = 0;
+  // Ends the open result, if any; the statement stays compiled. Never raises.
+  virtual void CloseResult() noexcept = 0;
+};
+
+class TDbSession {
+ public:
+  virtual ~TDbSession() = default;
+  // Persistent: the statement will be kept and run many times.
+  virtual std::unique_ptr<TDbStatement> Prepare(const std::string& Sql, bool Persistent) = 0;
+  virtual void Begin() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+};
+
+struct TDbOpenOptions {
+  int LoginTimeoutSeconds = 15;
+  int BusyTimeoutMs = 30000;
+};
+
+// Raise TDbError naming Route.Description when the database cannot be opened.
+std::unique_ptr<TDbSession> OpenSqliteSession(const TDbRoute& Route, const TDbOpenOptions& Options);
+std::unique_ptr<TDbSession> OpenOdbcSession(const TDbRoute& Route, const TDbOpenOptions& Options);
+
+}  // namespace kelvor

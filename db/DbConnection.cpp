@@ -1,0 +1,103 @@
+#include "db/DbConnection.h"
+
+#include <algorithm>
+
+#include "db/DbBackend.h"
+#include "db/DbError.h"
+#include "db/DbQuery.h"
+#include "platform/Paths.h"
+
+namespace kelvor {
+
+TDbConnection::TDbConnection() = default;
+
+TDbConnection::~TDbConnection() {
+  Close();
+  for (TDbQuery* q : FQueries)
+    q->Detached();
+}
+
+void TDbConnection::Open() {
+  Close();
+  TDbRoute route = RouteConnectionString(FConnectionString, TProviderSettings::LoadDefault());
+  // Checked here for both file routes: SQLite would create a missing file and
+  // the MDB Tools driver reports it only on its standard error.
+  if (route.DatabaseType == "access" && !FileExists(route.FilePath))
+    throw TDbError("Unable to open " + route.Description, "the file does not exist");
+  TDbOpenOptions options;
+  options.LoginTimeoutSeconds = FLoginTimeout;
+  options.BusyTimeoutMs = FBusyTimeout;
+  FSession = route.Backend == TDbBackend::SQLite ? OpenSqliteSession(route, options)
+                                                 : OpenOdbcSession(route, options);
+  FRoute = std::move(route);
+}
+
+void TDbConnection::Close() noexcept {
+  if (!FSession) return;
+  // Statements belong to the session and must go first.
+  for (TDbQuery* q : FQueries)
+    q->ReleaseStatements();
+  FInTransaction = false;
+  FTransactionFailed = false;
+  FSession.reset();  // rolls back an open transaction
+}
+
+TDbSession& TDbConnection::Session() {
+  if (!FSession) throw TDbError("Unable to execute statement", "the connection is not open");
+  return *FSession;
+}
+
+void TDbConnection::BeginTrans() {
+  if (!FSession) throw TDbError("Unable to begin a transaction", "the connection is not open");
+  if (FInTransaction)
+    throw TDbError("Unable to begin a transaction", "a transaction is already active");
+  FSession->Begin();
+  FInTransaction = true;
+  FTransactionFailed = false;
+}
+
+void TDbConnection::CommitTrans() {
+  if (!FSession || !FInTransaction)
+    throw TDbError("Unable to commit the transaction", "no transaction is active");
+  FInTransaction = false;
+  if (FTransactionFailed) {
+    FTransactionFailed = false;
+    try {
+      FSession->Rollback();
+    } catch (const TDbError&) {
+      // The commit is refused either way; the reason below is the one to report.
+    }
+    throw TDbError("Unable to commit the transaction",
+                   "a statement failed inside the transaction; it was rolled back");
+  }
+  try {
+    FSession->Commit();
+  } catch (const TDbError&) {
+    try {
+      FSession->Rollback();
+    } catch (const TDbError&) {
+    }
+    throw;
+  }
+}
+
+void TDbConnection::RollbackTrans() {
+  if (!FSession || !FInTransaction) return;
+  FInTransaction = false;
+  FTransactionFailed = false;
+  FSession->Rollback();
+}
+
+void TDbConnection::NoteStatementFailure() noexcept {
+  if (FInTransaction) FTransactionFailed = true;
+}
+
+void TDbConnection::Attach(TDbQuery* Query) {
+  FQueries.push_back(Query);
+}
+
+void TDbConnection::Detach(TDbQuery* Query) noexcept {
+  FQueries.erase(std::remove(FQueries.begin(), FQueries.end(), Query), FQueries.end());
+}
+
+}  // namespace kelvor

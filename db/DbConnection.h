@@ -1,0 +1,87 @@
+// A connection to one database, opened from one of the system's connection
+// strings (see ConnectionString.h for the routing to SQLite or ODBC).
+//
+// Ownership and threads: a connection and the queries bound to it belong to
+// one thread at a time; nothing here takes a lock or is shared between
+// connections. Queries must be destroyed before their connection; a
+// connection that is closed or reopened ends every result of its queries and
+// drops their prepared statements.
+//
+// Errors are raised as TDbError (DbError.h) with a readable message.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/ConnectionString.h"
+
+namespace kelvor {
+
+class TDbQuery;
+class TDbSession;
+
+class TDbConnection {
+ public:
+  TDbConnection();
+  ~TDbConnection();
+  TDbConnection(const TDbConnection&) = delete;
+  TDbConnection& operator=(const TDbConnection&) = delete;
+
+  // Takes effect at the next Open.
+  void SetConnectionString(std::string_view Text) { FConnectionString = Text; }
+  const std::string& ConnectionString() const { return FConnectionString; }
+
+  // ODBC login timeout in seconds (default 15). No login prompt is ever shown.
+  void SetLoginTimeout(int Seconds) { FLoginTimeout = Seconds; }
+  // How long an SQLite statement waits for a lock another connection holds
+  // (default 30000 ms), so that several task threads can share one file.
+  void SetBusyTimeout(int Milliseconds) { FBusyTimeout = Milliseconds; }
+
+  // Closes the connection if it is open, then opens it with the current
+  // connection string, reading conf/providers.ini afresh. Raises TDbError
+  // when the provider, file, data source, server or login is wrong; the
+  // connection then stays closed.
+  void Open();
+  // Rolls back an open transaction and closes; does nothing when closed.
+  // Never raises.
+  void Close() noexcept;
+  // True from a successful Open until Close. A connection the server dropped
+  // stays Connected; its next statement raises (SQLSTATE 08S01 or 57P01).
+  bool Connected() const { return FSession != nullptr; }
+
+  // Where the open connection leads (valid while Connected).
+  const TDbRoute& Route() const { return FRoute; }
+
+  // One transaction per connection at a time. BeginTrans raises when one is
+  // active or the connection is closed.
+  void BeginTrans();
+  // Commits, or, when a statement of this transaction failed, rolls back and
+  // raises: some drivers (psqlodbc) keep a transaction alive after a failed
+  // statement, and committing its other changes would apply half a batch.
+  // Afterwards no transaction is active, also when the commit failed.
+  void CommitTrans();
+  // Rolls back; does nothing when no transaction is active. Raises when the
+  // database refuses, but InTransaction is false afterwards in any case.
+  void RollbackTrans();
+  bool InTransaction() const { return FInTransaction; }
+
+ private:
+  friend class TDbQuery;
+  TDbSession& Session();                 // raises when closed
+  void NoteStatementFailure() noexcept;  // a statement of this connection failed
+  void Attach(TDbQuery* Query);
+  void Detach(TDbQuery* Query) noexcept;
+
+  std::string FConnectionString;
+  int FLoginTimeout = 15;
+  int FBusyTimeout = 30000;
+  TDbRoute FRoute;
+  std::unique_ptr<TDbSession> FSession;
+  bool FInTransaction = false;
+  bool FTransactionFailed = false;
+  std::vector<TDbQuery*> FQueries;  // bound queries, not owned
+};
+
+}  // namespace kelvor

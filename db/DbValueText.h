@@ -1,0 +1,67 @@
+// Text forms of values and the conversion of parameter texts, shared by the
+// SQLite and ODBC backends so that both read and bind values the same way.
+// Stateless; callable from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "db/FieldType.h"
+#include "platform/Clock.h"
+
+namespace kelvor {
+
+class TDbParam;
+
+namespace dbtext {
+
+// The shortest text that reads back as the same number: fixed notation for
+// decimal exponents from -4 up to 14 (float: 5), else "1.5e+20"; "Infinity",
+// "-Infinity", "NaN". Appends to Out.
+void AppendShortest(std::string& Out, double Value);
+void AppendShortest(std::string& Out, float Value);
+void AppendInteger(std::string& Out, int64_t Value);
+// "YYYY-MM-DD", "HH:MM:SS", "YYYY-MM-DD HH:MM:SS".
+void AppendDate(std::string& Out, int Year, int Month, int Day);
+void AppendTime(std::string& Out, int Hour, int Minute, int Second);
+void AppendDateTime(std::string& Out, const TDateTime& When);
+
+// A driver's decimal text made plain: "," becomes ".", a missing leading 0
+// is added (".5" -> "0.5", "-.5" -> "-0.5").
+void NormalizeDecimal(std::string& Text);
+
+// Is a byte/binary code (sent and read as raw bytes).
+bool IsBinaryType(TFieldType Type);
+
+}  // namespace dbtext
+
+// A parameter's value as it is handed to a driver.
+enum class TBindKind : uint8_t {
+  Null,
+  Integer,   // Integer
+  Float,     // Float
+  Decimal,   // Data: the decimal text; Precision, Scale
+  Date,      // When (date part)
+  Time,      // When (time part)
+  DateTime,  // When
+  Boolean,   // Integer 1 or 0
+  Bytes,     // Data
+  Text,      // Data
+};
+
+struct TBindValue {
+  TBindKind Kind = TBindKind::Null;
+  int64_t Integer = 0;
+  double Float = 0;
+  TDateTime When;
+  std::string_view Data;  // points into the parameter's value
+  int Precision = 0;
+  int Scale = 0;
+};
+
+// Converts by the parameter's DataType (see DbQuery.h). Raises TDbError
+// naming the parameter when the text does not convert.
+TBindValue ConvertParam(const TDbParam& Param);
+
+}  // namespace kelvor

@@ -1,0 +1,729 @@
+#include "engine/uKelvorOperation.h"
+
+#include <exception>
+
+#include "db/ConnectionString.h"
+#include "db/DbError.h"
+#include "platform/Clock.h"
+#include "platform/Paths.h"
+#include "platform/TextFile.h"
+#include "services/uBroadMessage.h"
+#include "services/uLogService.h"
+
+namespace kelvor {
+
+namespace {
+
+constexpr const char* kStoppedLine = "Mission has been explicit stopped!";
+// A batch tells the operator how far it got every this many items.
+constexpr size_t kProgressEvery = 10000;
+
+std::string ErrorText(const std::exception& E) {
+  return E.what();
+}
+
+// The condition of the mirror's delete: the key conditions of every source
+// record, joined with " or ". Up to kExactTerms records it is written in its
+// plain form, "(K1) or (K2) ...". Beyond that it is written in a form every
+// database can evaluate without one comparison per key per row and without
+// an expression nested one level per record (SQLite refuses more than 1000
+// levels): a single key column becomes "key in (...)" lists of at most 1000
+// values (Oracle's limit), several key columns a balanced tree of "or".
+class TMirrorCondition {
+ public:
+  void Add(const TObuFields& Record, int DbType) {
+    std::string k = Record.BuildKeyCondition(DbType);
+    int keys = 0, key = -1;
+    for (int i = 0; i < Record.Count(); ++i)
+      if (Record.Column(i).IsKey) ++keys, key = i;
+    if (keys == 1) {
+      const std::string& name = Record.Column(key).FieldName;
+      if (FKeyName.empty() && FTerms.empty()) FKeyName = name;
+      if (name == FKeyName && k.size() > name.size())
+        FValues.push_back(k.substr(name.size() + 1));
+      else
+        FSingleKey = false;
+    } else {
+      FSingleKey = false;
+    }
+    FTerms.push_back(std::move(k));
+  }
+
+  bool Empty() const { return FTerms.empty(); }
+
+  std::string DeleteStatement(std::string_view Table) const {
+    return "delete from " + std::string(Table) + " where not ( " + Condition() + ")";
+  }
+
+  std::string Condition() const {
+    std::vector<std::string> parts;
+    if (FTerms.size() <= kExactTerms) {
+      std::string w;
+      for (const auto& k : FTerms)
+        w += (w.empty() ? "(" : " or (") + k + ")";
+      return w;
+    }
+    if (FSingleKey) {
+      for (size_t i = 0; i < FValues.size(); i += kInListSize) {
+        std::string list = FKeyName + " in (";
+        for (size_t j = i; j < FValues.size() && j < i + kInListSize; ++j)
+          list += (j == i ? "" : ",") + FValues[j];
+        parts.push_back(list + ")");
+      }
+    } else {
+      for (const auto& k : FTerms)
+        parts.push_back("(" + k + ")");
+    }
+    return Balanced(parts, 0, parts.size());
+  }
+
+ private:
+  static constexpr size_t kExactTerms = 200;
+  static constexpr size_t kInListSize = 1000;
+
+  static std::string Balanced(const std::vector<std::string>& Parts, size_t Lo, size_t Hi) {
+    if (Hi - Lo == 1) return Parts[Lo];
+    size_t mid = Lo + (Hi - Lo) / 2;
+    return "(" + Balanced(Parts, Lo, mid) + " or " + Balanced(Parts, mid, Hi) + ")";
+  }
+
+  std::vector<std::string> FTerms;
+  bool FSingleKey = true;
+  std::string FKeyName;
+  std::vector<std::string> FValues;
+};
+
+bool HasKeyField(const TFieldMapCollections& Maps) {
+  for (int i = 0; i < Maps.Count(); ++i)
+    if (Maps.GetItem(i)->IsKey) return true;
+  return false;
+}
+
+std::string Quoted(const std::string& Value) {
+  return QuoteConnectionValue(Value);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction and connections
+
+TKelvorOperationHandler::TKelvorOperationHandler(std::string AId)
+    : SourceQuery(SourceConnection), DestinationQuery(DestinationConnection), Id(std::move(AId)) {}
+
+TKelvorOperationHandler::~TKelvorOperationHandler() = default;
+
+std::string TKelvorOperationHandler::AccessPath(const std::string& DbName) {
+  const std::string folder = IncludeTrailingSeparator(ProgramFolder());
+  const std::string trimmed = TrimBlanks(DbName);
+  if (trimmed.compare(0, 2, "..") == 0) return folder + NormalizeSeparators(trimmed);
+  return NormalizeSeparators(DbName);
+}
+
+std::string TKelvorOperationHandler::ConnectionStringFor(const TSyncDataSource& S) {
+  switch (S.DbType) {
+    case dbOracle:
+      return "Provider=OraOLEDB.Oracle.1;Password=" + Quoted(S.DbPwd) +
+             ";Persist Security Info=True;User ID=" + Quoted(S.DbUser) +
+             ";Data Source=" + Quoted(S.DbName);
+    case dbSqlServer:
+      return "Provider=SQLOLEDB.1;Password=" + Quoted(S.DbPwd) +
+             ";Persist Security Info=True;User ID=" + Quoted(S.DbUser) +
+             ";Initial Catalog=" + Quoted(S.DbName) + ";Data Source=" + Quoted(S.DbServer);
+    case dbAccess:
+      return "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Persist Security Info=False;"
+             "Data Source=" +
+             Quoted(AccessPath(S.DbName));
+    case dbOdbc:
+      return "Provider=MSDASQL.1;Persist Security Info=False;User ID=" + Quoted(S.DbUser) +
+             ";Password=" + Quoted(S.DbPwd) + ";Data Source=" + Quoted(S.DbName);
+    case dbDb2:
+      return "Provider=IBMDADB2.DB2COPY1;Persist Security Info=False;User ID=" + Quoted(S.DbUser) +
+             ";Password=" + Quoted(S.DbPwd) + ";Location=" + Quoted(S.DbServer) +
+             ";Data Source=" + Quoted(S.DbName);
+    default:
+      return std::string();
+  }
+}
+
+std::string TKelvorOperationHandler::DataModuleConnectionStringFor(const TSyncDataSource& S) {
+  if (S.DbType != dbAccess) return ConnectionStringFor(S);
+  return "Provider=Microsoft.Jet.OLEDB.4.0;Password=" + Quoted(S.DbPwd) +
+         ";Persist Security Info=True;User ID=" + Quoted(S.DbUser) +
+         ";Data Source=" + Quoted(AccessPath(S.DbName));
+}
+
+bool TKelvorOperationHandler::OpenConnection(TDbConnection& Connection,
+                                             const TSyncDataSource& Settings) {
+  try {
+    const std::string text = ConnectionStringFor(Settings);
+    Connection.Close();
+    Connection.SetConnectionString(text);
+    Connection.Open();
+    return true;
+  } catch (const std::exception& e) {
+    WriteLog("connect to database error ,info: " + ErrorText(e));
+    return false;
+  }
+}
+
+bool TKelvorOperationHandler::ConnectSource(const TSyncDataSource& Settings) {
+  return OpenConnection(SourceConnection, Settings);
+}
+
+bool TKelvorOperationHandler::ConnectDestination(const TSyncDataSource& Settings) {
+  return OpenConnection(DestinationConnection, Settings);
+}
+
+void TKelvorOperationHandler::DisconnectSource() {
+  SourceConnection.Close();
+}
+void TKelvorOperationHandler::DisconnectDestination() {
+  DestinationConnection.Close();
+}
+
+// ---------------------------------------------------------------------------
+// Statement operations
+
+void TKelvorOperationHandler::PostProgress(std::string_view Text) {
+  if (MessageChannel) MessageChannel->Post(Text);
+}
+
+int TKelvorOperationHandler::OpenSource(const std::string& Sql) {
+  try {
+    SourceQuery.Close();
+    SourceQuery.SetSQL(Sql);
+    SourceQuery.Open();
+    return 0;
+  } catch (const std::exception& e) {
+    WriteLog("execute sql: " + Sql + " error,info:" + ErrorText(e));
+    return -1;
+  }
+}
+
+int TKelvorOperationHandler::ExecOn(TDbQuery& Query, const std::string& Sql) {
+  try {
+    Query.Close();
+    Query.SetPrepared(false);
+    Query.ClearParams();
+    Query.SetSQL(Sql);
+    Query.ExecSQL();
+    return 0;
+  } catch (const std::exception& e) {
+    WriteLog("execute sql: " + Sql + " error,info:" + ErrorText(e));
+    return -1;
+  }
+}
+
+int TKelvorOperationHandler::ExecSource(const std::string& Sql) {
+  return ExecOn(SourceQuery, Sql);
+}
+
+int TKelvorOperationHandler::ExecDestination(const std::string& Sql) {
+  return ExecOn(DestinationQuery, Sql);
+}
+
+int TKelvorOperationHandler::ExecDestinationCounted(const std::string& Sql, int64_t& Rows) {
+  try {
+    DestinationQuery.Close();
+    DestinationQuery.SetPrepared(false);
+    DestinationQuery.SetSQL(Sql);
+    DestinationQuery.ExecSQL();
+    Rows = DestinationQuery.RowsAffected();
+    return 0;
+  } catch (const std::exception& e) {
+    WriteLog("execute sql: " + Sql + " error,info:" + ErrorText(e));
+    return -1;
+  }
+}
+
+bool TKelvorOperationHandler::MustStop() {
+  if (!CurrentTask) return false;
+  try {
+    return CurrentTask->IsFinished();
+  } catch (...) {
+    WriteLog("The temp syncinstance is null!");
+    return false;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Batches
+
+void TKelvorOperationHandler::PostBatchProgress(size_t Done, size_t Total) {
+  if (Done > 0 && Done % kProgressEvery == 0)
+    PostProgress("applied " + std::to_string(Done) + " of " + std::to_string(Total));
+}
+
+bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query,
+                                              const std::vector<std::string>& Statements) {
+  if (Statements.empty()) return false;
+  if (Connection.InTransaction()) return false;
+  try {
+    Connection.BeginTrans();
+    bool ok = true;
+    for (size_t i = 0; i < Statements.size(); ++i) {
+      const std::string& line = Statements[i];
+      if (!line.empty() && ExecOn(Query, line) != 0) {
+        ok = false;
+        break;
+      }
+      if (i % 100 == 0 && MustStop()) {
+        PostProgress(kStoppedLine);
+        ok = false;
+        break;
+      }
+      PostBatchProgress(i + 1, Statements.size());
+    }
+    if (!ok) {
+      Connection.RollbackTrans();
+      return false;
+    }
+    Connection.CommitTrans();
+    return true;
+  } catch (const std::exception& e) {
+    // A commit or rollback that fails leaves nothing applied; say why.
+    WriteLog("execute transaction error,info:" + ErrorText(e));
+    try {
+      Connection.RollbackTrans();
+    } catch (...) {
+    }
+    return false;
+  }
+}
+
+bool TKelvorOperationHandler::RunDestinationBatch(const std::vector<std::string>& Statements) {
+  return RunLiteralBatch(DestinationConnection, DestinationQuery, Statements);
+}
+
+bool TKelvorOperationHandler::RunSourceBatch(const std::vector<std::string>& Statements) {
+  return RunLiteralBatch(SourceConnection, SourceQuery, Statements);
+}
+
+int TKelvorOperationHandler::RunUpsertBatch(const std::vector<TUpsertPair>& Pairs) {
+  WriteLog("开始事务信息...");
+  if (Pairs.empty()) return 0;
+  if (DestinationConnection.InTransaction()) return -1;
+  try {
+    DestinationConnection.BeginTrans();
+    bool ok = true;
+    for (size_t i = 0; i < Pairs.size(); ++i) {
+      const TUpsertPair& pair = Pairs[i];
+      if (pair.First.empty()) {
+        WriteLog("相关的SQL命令为空!");
+        ok = false;
+        break;
+      }
+      int64_t rows = 0;
+      if (ExecDestinationCounted(pair.First, rows) != 0) {
+        ok = false;
+        break;
+      }
+      if (!TrimBlanks(pair.Second).empty() && rows < 1 && ExecDestination(pair.Second) != 0) {
+        ok = false;
+        break;
+      }
+      if (i % 100 == 0 && MustStop()) {
+        PostProgress(kStoppedLine);
+        ok = false;
+        break;
+      }
+      PostBatchProgress(i + 1, Pairs.size());
+    }
+    if (!ok) {
+      DestinationConnection.RollbackTrans();
+      return -1;
+    }
+    DestinationConnection.CommitTrans();
+    return 0;
+  } catch (const std::exception& e) {
+    WriteLog(std::string("执行事务信息时失败，具体错误信息为: ") + ErrorText(e));
+    try {
+      DestinationConnection.RollbackTrans();
+    } catch (...) {
+    }
+    return -1;
+  }
+}
+
+void TKelvorOperationHandler::FillParameters(const TObuFields& Record, bool ForInsert) {
+  // Every record of a run shares one column layout, so the field of each
+  // parameter is looked up once per statement text.
+  const int count = DestinationQuery.ParamCount();
+  if (FParamMapText != DestinationQuery.SQL() || FParamMapLayout != Record.LayoutId() ||
+      static_cast<int>(FParamMap.size()) != count) {
+    FParamMap.assign(static_cast<size_t>(count), -1);
+    for (int i = 0; i < count; ++i)
+      FParamMap[static_cast<size_t>(i)] = Record.IndexOfField(DestinationQuery.Param(i).Name());
+    FParamMapText = DestinationQuery.SQL();
+    FParamMapLayout = Record.LayoutId();
+  }
+  for (int i = 0; i < count; ++i) {
+    TDbParam& p = DestinationQuery.Param(i);
+    const int index = FParamMap[static_cast<size_t>(i)];
+    const TObuFieldRef f = index < 0 ? TObuFieldRef{} : Record.GetItem(index);
+    p.SetDataType(f.DataType);
+    p.SetSize(f.Size);
+    const TValueKind kind = ValueKindOf(f.DataType);
+    if (!ForInsert) {
+      p.SetValue(f.Value);
+      if (kind == TValueKind::LargeObject)
+        p.LoadFromBytes(f.BlobData.data(), f.BlobData.size(), f.DataType);
+      continue;
+    }
+    switch (kind) {
+      case TValueKind::Date:
+      case TValueKind::DateTime:
+        if (f.Value.empty())
+          p.Clear();
+        else
+          p.SetValue(f.Value);
+        break;
+      case TValueKind::LargeObject:
+        // Any bytes at all are the value; none is NULL.
+        if (f.BlobData.empty())
+          p.Clear();
+        else
+          p.LoadFromBytes(f.BlobData.data(), f.BlobData.size(), f.DataType);
+        break;
+      case TValueKind::Plain:
+        p.SetValue(f.Value);
+        break;
+    }
+  }
+}
+
+int TKelvorOperationHandler::InsertWithParameters(const TObuFields& Record) {
+  std::string sql;
+  try {
+    DestinationQuery.Close();
+    DestinationQuery.SetPrepared(false);
+    DestinationQuery.SetPrepared(true);
+    DestinationQuery.SetParamCheck(true);
+    sql = Record.BuildParamInsertSql(CurrentTask->FieldMaps.DstTable);
+    DestinationQuery.SetSQL(sql);
+    FillParameters(Record, true);
+    DestinationQuery.ExecSQL();
+    return 0;
+  } catch (const TDbError& e) {
+    WriteLog("execute sql: " + sql + " error,info:" + ErrorText(e));
+    return -1;
+  }
+}
+
+int TKelvorOperationHandler::UpdateWithParameters(const TObuFields& Record) {
+  int64_t rows = 0;
+  return UpdateWithParametersCounted(Record, rows);
+}
+
+int TKelvorOperationHandler::UpdateWithParametersCounted(const TObuFields& Record, int64_t& Rows) {
+  std::string sql;
+  try {
+    DestinationQuery.Close();
+    DestinationQuery.ClearParams();
+    DestinationQuery.SetPrepared(true);
+    sql = Record.BuildParamUpdateSql(CurrentTask->FieldMaps.DstTable,
+                                     CurrentTask->Destination.DbType);
+    DestinationQuery.SetSQL(sql);
+    FillParameters(Record, false);
+    DestinationQuery.ExecSQL();
+    Rows = DestinationQuery.RowsAffected();
+    return 0;
+  } catch (const TDbError& e) {
+    WriteLog("execute " + sql + " error,info:" + ErrorText(e));
+    return -1;
+  }
+}
+
+bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int OperationType) {
+  if (Records.Count() == 0) return true;
+  Records.First();
+  TMirrorCondition w;
+  if (DestinationConnection.InTransaction()) return false;
+  const int dbType = CurrentTask->Destination.DbType;
+  DestinationConnection.BeginTrans();
+  try {
+    bool ok = true;
+    for (size_t i = 0; !Records.Eof(); ++i, Records.Next()) {
+      const TObuFields& record = *Records.Current();
+      int64_t rows = 0;
+      switch (OperationType) {
+        case opInsert:
+          ok = InsertWithParameters(record) == 0;
+          break;
+        case opUpdateThenInsert:
+          ok = UpdateWithParametersCounted(record, rows) == 0 &&
+               (rows != 0 || InsertWithParameters(record) == 0);
+          break;
+        case opUpdate:
+          ok = UpdateWithParameters(record) == 0;
+          break;
+        case opMirror:
+          ok = UpdateWithParametersCounted(record, rows) == 0;
+          if (ok) {
+            w.Add(record, dbType);
+            ok = rows != 0 || InsertWithParameters(record) == 0;
+          }
+          break;
+        default:
+          break;
+      }
+      if (!ok) break;
+      if (i % 100 == 0 && MustStop()) {
+        ok = false;
+        PostProgress(kStoppedLine);
+        break;
+      }
+      PostBatchProgress(i + 1, static_cast<size_t>(Records.Count()));
+    }
+    if (OperationType == opMirror && !w.Empty() &&
+        ExecDestination(w.DeleteStatement(CurrentTask->FieldMaps.DstTable)) != 0)
+      ok = false;
+    if (ok) {
+      DestinationConnection.CommitTrans();
+      return true;
+    }
+    DestinationConnection.RollbackTrans();
+    return false;
+  } catch (...) {
+    // Whatever escapes (a key date that does not parse, a failed commit)
+    // must not leave the transaction open.
+    try {
+      DestinationConnection.RollbackTrans();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Reading the source
+
+std::string TKelvorOperationHandler::ExpandNowMacro(std::string_view Text) {
+  const std::string literal = "'" + FormatDate(Clock::Now()) + " 00:00:00'";
+  std::string r;
+  r.reserve(Text.size());
+  size_t i = 0;
+  while (i < Text.size()) {
+    if (i + 5 <= Text.size() && SameText(Text.substr(i, 5), "$now$")) {
+      r += literal;
+      i += 5;
+    } else {
+      r.push_back(Text[i++]);
+    }
+  }
+  return r;
+}
+
+void TKelvorOperationHandler::LoadCheckKeys() {
+  CheckKeys.clear();
+  FCheckKeyIndex.clear();
+  if (!CurrentTask || TrimBlanks(CurrentTask->CheckCondition).empty()) return;
+  try {
+    DestinationQuery.Close();
+    DestinationQuery.SetSQL(CurrentTask->CheckCondition);
+    DestinationQuery.Open();
+    for (; !DestinationQuery.Eof(); DestinationQuery.Next()) {
+      std::string line = DestinationQuery.Field(0).AsString();
+      for (int c = 1; c < DestinationQuery.FieldCount(); ++c)
+        line += ":" + DestinationQuery.Field(c).AsString();
+      FCheckKeyIndex.insert(LowerCase(line));
+      CheckKeys.push_back(std::move(line));
+    }
+  } catch (...) {
+    // A check condition that fails leaves the keys read so far.
+  }
+  try {
+    DestinationQuery.Close();
+  } catch (...) {
+  }
+}
+
+bool TKelvorOperationHandler::IsKnownKey(const TObuFields& Record) const {
+  const std::string key = Record.KeyText();
+  if (key.empty()) return false;
+  return FCheckKeyIndex.count(LowerCase(key)) > 0;
+}
+
+std::unique_ptr<TObuRec> TKelvorOperationHandler::LoadSourceRecords(const std::string& Command,
+                                                                    bool* ReadFailed) {
+  if (ReadFailed) *ReadFailed = false;
+  if (OpenSource(Command) != 0) return nullptr;
+  auto records = std::make_unique<TObuRec>();
+  bool failed = false;
+  try {
+    const TFieldMapCollections& maps = CurrentTask->FieldMaps;
+    for (int i = 0; i < maps.Count(); ++i) {
+      const TFieldMap& m = *maps.GetItem(i);
+      TObuField f;
+      TDbField* column = SourceQuery.FindField(m.Src);
+      f.DataType = column ? column->DataType() : ftString;
+      f.FieldName = m.Dst;
+      f.Size = static_cast<uint32_t>(m.FieldLen);
+      f.IsKey = m.IsKey;
+      records->Template.Add(f);
+    }
+    // The value of each field comes from the source column named like the
+    // field's destination column; those columns are found at the first row.
+    std::vector<TDbField*> columns;
+    TObuFields scratch = records->Template.CloneRecord();
+    const int count = scratch.Count();
+    for (; !SourceQuery.Eof(); SourceQuery.Next()) {
+      if (columns.empty() && count > 0) {
+        for (int i = 0; i < count; ++i)
+          columns.push_back(&SourceQuery.FieldByName(TrimText(scratch.Column(i).FieldName)));
+      }
+      for (int i = 0; i < count; ++i) {
+        const TDbField& column = *columns[static_cast<size_t>(i)];
+        if (ValueKindOf(column.DataType()) == TValueKind::LargeObject)
+          scratch.SetBlobData(i, column.AsBytes());
+        else
+          scratch.SetValue(i, column.AsString());
+      }
+      if (!IsKnownKey(scratch)) records->Add(scratch.CloneRecord());
+    }
+  } catch (const std::exception& e) {
+    WriteLog(std::string("在试图建立内存数据集出现失败,具体错误为: ") + ErrorText(e));
+    failed = true;
+  }
+  try {
+    SourceQuery.Close();
+  } catch (...) {
+  }
+  if (failed) {
+    // Applying part of the source would report success for rows never read
+    // and, for a mirror, delete rows the source still has.
+    if (ReadFailed) *ReadFailed = true;
+    return nullptr;
+  }
+  return records;
+}
+
+// ---------------------------------------------------------------------------
+// Scripts
+
+std::string TKelvorOperationHandler::SplitScript(const std::vector<std::string>& Lines) {
+  std::vector<std::string> output;
+  std::string current;
+  for (const auto& line : Lines) {
+    const std::string s = TrimBlanks(line);
+    if (s.compare(0, 2, "--") == 0) continue;
+    if (LowerCase(s.substr(0, 2)) == "go") {
+      output.push_back(current);
+      current.clear();
+    } else {
+      current += line;
+    }
+  }
+  std::string r;
+  for (const auto& s : output)
+    r += s + "\r\n";
+  return r;
+}
+
+bool TKelvorOperationHandler::RunCommandScript(TKelvorInstance& Task) {
+  const std::string text = ExpandNowMacro(Task.FieldMaps.GetCommand());
+  const std::vector<std::string> statements = SplitLines(SplitScript(SplitLines(text)));
+  if (Task.FieldMaps.OperationType == opScriptOnDestination) return RunDestinationBatch(statements);
+  return RunSourceBatch(statements);
+}
+
+// ---------------------------------------------------------------------------
+// One run
+
+bool TKelvorOperationHandler::CopyRecords(TKelvorInstance& Task, TObuRec& Records) {
+  const int op = Task.FieldMaps.OperationType;
+  const int dbType = Task.Destination.DbType;
+  const std::string& table = Task.FieldMaps.DstTable;
+  const std::string validation = Task.FieldMaps.GetValidationSrc();
+  const bool validate = !TrimBlanks(validation).empty();
+  // Oracle and SQL Server get literal statements; the other types get the
+  // records through parameterised statements.
+  const bool literal = dbType == dbOracle || dbType == dbSqlServer;
+  const bool paired = op == opUpdateThenInsert || op == opMirror;
+
+  std::vector<std::string> statements;
+  std::vector<TUpsertPair> pairs;
+  std::vector<std::string> validations;
+  TMirrorCondition w;
+  for (Records.First(); !Records.Eof(); Records.Next()) {
+    const TObuFields& record = *Records.Current();
+    if (literal && paired)
+      pairs.push_back(
+          {record.BuildUpdateSql(table, dbType) + " ", " " + record.BuildInsertSql(table, dbType)});
+    else if (literal)
+      statements.push_back(op == opInsert ? record.BuildInsertSql(table, dbType)
+                                          : record.BuildUpdateSql(table, dbType));
+    else
+      record.CheckDates(op != opInsert);  // a value that cannot be written ends the run here too
+    const std::string key = record.BuildKeyCondition(dbType);
+    if (op == opMirror) w.Add(record, dbType);
+    if (validate) validations.push_back(key.empty() ? validation : validation + " and " + key);
+  }
+
+  bool result = false;
+  if (Records.Count() == 0)
+    result = true;
+  else if (literal && paired)
+    result = RunUpsertBatch(pairs) == 0;
+  else if (literal)
+    result = RunDestinationBatch(statements);
+  else if (dbType == dbAccess || dbType == dbOdbc || dbType == dbDb2)
+    result = ApplyRecordsWithParameters(Records, op);
+  if (!result) return false;
+
+  Task.RecordCount = Records.Count();
+  if (validate) RunSourceBatch(validations);
+  if (op == opMirror) {
+    if (w.Empty())
+      WriteLog("mission<" + Task.MissionName +
+               "> the source gave no rows; the mirror delete is skipped and the destination is "
+               "left as it is");
+    else
+      RunDestinationBatch({w.DeleteStatement(table)});
+  }
+  return true;
+}
+
+bool TKelvorOperationHandler::Execute(TKelvorInstance& Task) {
+  CurrentTask = &Task;
+  const int op = Task.FieldMaps.OperationType;
+  const bool copies =
+      op == opInsert || op == opUpdateThenInsert || op == opUpdate || op == opMirror;
+  if ((op == opUpdateThenInsert || op == opUpdate || op == opMirror) &&
+      !HasKeyField(Task.FieldMaps)) {
+    // Without a key each UPDATE would change every destination row.
+    WriteLog("mission<" + Task.MissionName + "> operation type " + std::to_string(op) +
+             " needs a key field in its field map; nothing was done");
+    Task.RecordFailure();
+    return false;
+  }
+  if (!Task.CheckCondition.empty()) LoadCheckKeys();
+
+  bool result = false;
+  std::unique_ptr<TObuRec> records;
+  if (copies) {
+    PostProgress("begin to open record...");
+    records = LoadSourceRecords(ExpandNowMacro(Task.FieldMaps.GetCommand()));
+  } else if (op == opScriptOnDestination || op == opScriptOnSource) {
+    result = RunCommandScript(Task);
+  }
+
+  try {
+    if (records) PostProgress("record count:" + std::to_string(records->Count()));
+    if (copies) {
+      if (records) result = CopyRecords(Task, *records);
+    }
+    if (result)
+      Task.SetExecuted(true);
+    else
+      Task.RecordFailure();
+  } catch (const std::exception& e) {
+    WriteLog("execute transaction error,info:" + ErrorText(e));
+    Task.RecordFailure();
+    result = false;
+  }
+  return result;
+}
+
+}  // namespace kelvor

@@ -1,0 +1,117 @@
+// TKelvorOperationHandler: the executor of task runs.
+//
+// One executor belongs to one task daemon and is used by that daemon's thread
+// only: it owns a connection and a query per side and the check keys, and it
+// takes no lock of its own. The daemon connects both sides, sets
+// MessageChannel and calls Execute with the task; Execute reads the source,
+// builds the statements for the destination's SQL dialect and applies them in
+// one destination transaction that commits only when every statement
+// succeeded. Statement operations catch every database error, write the
+// log line and answer 0 or -1; nothing here raises to the daemon.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "db/DbConnection.h"
+#include "db/DbQuery.h"
+#include "engine/Rec_Unit.h"
+#include "tasks/uInstance.h"
+
+namespace kelvor {
+
+class TBroadMessage;
+
+// One update-then-insert pair: the UPDATE is sent first and the INSERT only
+// when the UPDATE changed no row. The texts are exactly those the joined
+// "update $$ insert" line of a pair gives on each side of its separator.
+struct TUpsertPair {
+  std::string First;   // the UPDATE followed by one blank
+  std::string Second;  // one blank followed by the INSERT
+};
+
+class TKelvorOperationHandler {
+ public:
+  explicit TKelvorOperationHandler(std::string AId);
+  ~TKelvorOperationHandler();
+  TKelvorOperationHandler(const TKelvorOperationHandler&) = delete;
+  TKelvorOperationHandler& operator=(const TKelvorOperationHandler&) = delete;
+
+  // The connections are declared before the queries bound to them, so the
+  // queries go first when the executor is destroyed.
+  TDbConnection SourceConnection;
+  TDbConnection DestinationConnection;
+  TDbQuery SourceQuery;
+  TDbQuery DestinationQuery;
+  TBroadMessage* MessageChannel = nullptr;  // not owned; progress lines are dropped when null
+  TKelvorInstance* CurrentTask = nullptr;   // not owned; the task of the run under way
+  std::vector<std::string> CheckKeys;       // key texts read by the check condition
+  const std::string Id;
+
+  // Connection strings, as the system builds them from one side's settings.
+  // Values holding ";" or a double quote are quoted so that they survive.
+  static std::string ConnectionStringFor(const TSyncDataSource& Settings);
+  // The form the dialog's connection test uses (Access passes user and password).
+  static std::string DataModuleConnectionStringFor(const TSyncDataSource& Settings);
+  // The file an Access-type DbName names: a name starting with ".." (after
+  // trimming blanks) is taken from the program folder; any other is used as stored.
+  static std::string AccessPath(const std::string& DbName);
+
+  bool ConnectSource(const TSyncDataSource& Settings);
+  bool ConnectDestination(const TSyncDataSource& Settings);
+  void DisconnectSource();
+  void DisconnectDestination();
+
+  void PostProgress(std::string_view Text);
+  int OpenSource(const std::string& Sql);
+  int ExecSource(const std::string& Sql);
+  int ExecDestination(const std::string& Sql);
+  int ExecDestinationCounted(const std::string& Sql, int64_t& Rows);
+  bool MustStop();
+
+  // One run of Task; true when it succeeded. Success and failure are booked
+  // on the task (SetExecuted / RecordFailure) before it returns.
+  bool Execute(TKelvorInstance& Task);
+  static std::string ExpandNowMacro(std::string_view Text);
+  void LoadCheckKeys();
+  bool IsKnownKey(const TObuFields& Record) const;
+  // The rows of Command, less those whose key is among the check keys.
+  // nullptr when the command cannot be opened or a row cannot be read
+  // (Failed says which; the reason is logged).
+  std::unique_ptr<TObuRec> LoadSourceRecords(const std::string& Command,
+                                             bool* ReadFailed = nullptr);
+
+  // Cuts a script into statements at "go" lines, skipping "--" comment lines.
+  static std::string SplitScript(const std::vector<std::string>& Lines);
+
+  bool RunDestinationBatch(const std::vector<std::string>& Statements);
+  bool RunSourceBatch(const std::vector<std::string>& Statements);
+  int RunUpsertBatch(const std::vector<TUpsertPair>& Pairs);
+  bool ApplyRecordsWithParameters(TObuRec& Records, int OperationType);
+  int InsertWithParameters(const TObuFields& Record);
+  int UpdateWithParameters(const TObuFields& Record);
+  int UpdateWithParametersCounted(const TObuFields& Record, int64_t& Rows);
+
+ private:
+  bool OpenConnection(TDbConnection& Connection, const TSyncDataSource& Settings);
+  int ExecOn(TDbQuery& Query, const std::string& Sql);
+  bool RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query,
+                       const std::vector<std::string>& Statements);
+  bool RunCommandScript(TKelvorInstance& Task);
+  bool CopyRecords(TKelvorInstance& Task, TObuRec& Records);
+  void FillParameters(const TObuFields& Record, bool ForInsert);
+  void PostBatchProgress(size_t Done, size_t Total);
+
+  std::unordered_set<std::string> FCheckKeyIndex;  // lower-cased CheckKeys
+  // Field index per parameter of the destination query's current text, for
+  // the column layout it was computed with.
+  std::string FParamMapText;
+  const void* FParamMapLayout = nullptr;
+  std::vector<int> FParamMap;
+};
+
+}  // namespace kelvor

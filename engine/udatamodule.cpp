@@ -1,0 +1,66 @@
+#include "engine/udatamodule.h"
+
+#include <exception>
+
+#include "db/DbConnection.h"
+#include "db/DbQuery.h"
+#include "engine/uKelvorOperation.h"
+#include "services/uLogService.h"
+
+namespace kelvor {
+
+struct TgDataModule::TImpl {
+  TDbConnection ADOConnection;
+  TDbQuery ADOQuery{ADOConnection};
+  TImpl() { ADOQuery.SetParamCheck(false); }
+};
+
+TgDataModule::TgDataModule() : FImpl(std::make_unique<TImpl>()) {}
+TgDataModule::~TgDataModule() = default;
+
+bool TgDataModule::ConnectDatabase(const std::string& DbName, const std::string& DbUser,
+                                   const std::string& DbPwd, const std::string& DbServer,
+                                   int DbType) {
+  TSyncDataSource settings;
+  settings.DbName = DbName;
+  settings.DbUser = DbUser;
+  settings.DbPwd = DbPwd;
+  settings.DbServer = DbServer;
+  settings.DbType = DbType;
+  try {
+    const std::string text = TKelvorOperationHandler::DataModuleConnectionStringFor(settings);
+    FImpl->ADOQuery.Close();
+    FImpl->ADOConnection.Close();
+    FImpl->ADOConnection.SetConnectionString(text);
+    FImpl->ADOConnection.Open();
+    return true;
+  } catch (const std::exception& e) {
+    WriteLog(std::string("connect to database error ,info: ") + e.what());
+    return false;
+  }
+}
+
+bool TgDataModule::OpenQuery(const std::string& Sql) {
+  try {
+    FImpl->ADOQuery.Close();
+    FImpl->ADOQuery.SetSQL(Sql);
+    FImpl->ADOQuery.Open();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+int TgDataModule::FieldCount() const {
+  return FImpl->ADOQuery.FieldCount();
+}
+
+std::string TgDataModule::FieldName(int Index) const {
+  return FImpl->ADOQuery.Field(Index).FieldName();
+}
+
+int TgDataModule::FieldSize(int Index) const {
+  return static_cast<int>(FImpl->ADOQuery.Field(Index).Size());
+}
+
+}  // namespace kelvor

@@ -1,0 +1,230 @@
+#include "services/uNotifyService.h"
+
+#include <exception>
+
+#include "platform/Clock.h"
+#include "services/uLogService.h"
+#include "services/uReportService.h"
+
+namespace kelvor {
+
+namespace {
+constexpr const char* kSuccessMessage = "Operation execute successfully.";
+constexpr const char* kFailureMessage = "操作完成, 但出现错误,请查看相关日志.";
+}  // namespace
+
+TRunStatistics& RunStatistics() {
+  static TRunStatistics* statistics = new TRunStatistics;  // outlives every daemon
+  return *statistics;
+}
+
+// ---------------------------------------------------------------------------
+// TDaemonService
+
+TDaemonService::TDaemonService(std::string AId, std::shared_ptr<TKelvorInstance> AMission,
+                               TBroadMessage* AMissionChannel, TBroadMessage* AServiceChannel)
+    : Id(std::move(AId)),
+      Mission(std::move(AMission)),
+      Executor(std::make_unique<TKelvorOperationHandler>(Id)),
+      MissionChannel(AMissionChannel),
+      ServiceChannel(AServiceChannel) {
+  FreeOnTerminate = true;
+  Mission->Channel = MissionChannel;
+}
+
+TDaemonService::~TDaemonService() = default;
+
+void TDaemonService::Execute() {
+  const std::string name = Mission->MissionName;
+  MissionChannel->MarkStarted();
+  try {
+    Mission->ResetRunState();
+    Mission->InitSchedule();
+    ServiceChannel->Post("任务<" + name + ">已经运行...");
+    // After a failed run of a planned or interval task the next due moment
+    // is computed afresh once the due minute is over: the task is then next
+    // due a day, a week, a month or an interval later, as after a success.
+    bool failedInDueMinute = false;
+    while (Active.load() && !Terminated()) {
+      if (Mission->IsDue()) {
+        Mission->RunStartTime.Set(FormatHHMM(Clock::Now()));
+        const bool ok = RunMission();
+        failedInDueMinute = !ok && (Mission->Mode == modePlanned || Mission->Mode == modeInterval);
+      } else if (failedInDueMinute) {
+        const TDateTime now = Clock::Now();
+        if (now.Day != Mission->NextRunDay || FormatHHMM(now) != Mission->NextRunTime) {
+          Mission->ComputeNextRun();
+          failedInDueMinute = false;
+        }
+      }
+      try {
+        Sleep(200);
+      } catch (const std::exception& e) {
+        WriteLog(e.what());
+      }
+      if (Mission->IsFinished()) break;
+    }
+  } catch (const std::exception& e) {
+    // The channel must not go on showing a daemon that has ended.
+    WriteLog("mission<" + name + "> daemon ended by an error,info:" + e.what());
+  }
+  MissionChannel->MarkStopped();
+  ServiceChannel->Post("任务<" + name + ">已经停止.");
+}
+
+bool TDaemonService::RunMission() {
+  TKelvorInstance& task = *Mission;
+  MissionChannel->Post("开始连接目标和源数据库....");
+  bool ok = false;
+  ++RunStatistics().Runs;
+  try {
+    const bool connected =
+        Executor->ConnectSource(task.Source) && Executor->ConnectDestination(task.Destination);
+    if (!connected) {
+      task.RecordFailure();
+      MissionChannel->Post("连接数据库失败，请看详细日志信息!");
+    } else {
+      MissionChannel->Post("开始执行同步操作...");
+      Executor->MessageChannel = MissionChannel;
+      ok = Executor->Execute(task);
+      const std::string end = FormatHHMM(Clock::Now());
+      task.RunEndTime.Set(end);
+      if (ok) {
+        MissionChannel->Post("同步操作成功执行.");
+        WriteReport(task.MissionName, task.RunStartTime.Get(), end, task.RecordCount, 0,
+                    kSuccessMessage);
+      } else {
+        MissionChannel->Post(kFailureMessage);
+        WriteReport(task.MissionName, task.RunStartTime.Get(), end, 0, -1, kFailureMessage);
+      }
+    }
+  } catch (const std::exception& e) {
+    WriteLog("mission<" + task.MissionName + "> run error,info:" + e.what());
+    ok = false;
+  }
+  Executor->DisconnectDestination();
+  Executor->DisconnectSource();
+  if (!ok) ++RunStatistics().Failures;
+  return ok;
+}
+
+// ---------------------------------------------------------------------------
+// TRevoroProxyService
+
+TRevoroProxyService::TRevoroProxyService(TInstanceCollections* AMissions)
+    : Missions(AMissions),
+      Handler(GetBroadMessageHandler()),
+      ServiceChannel(Handler->Register(ServiceChannelId, std::make_unique<TBroadMessage>())) {
+  FreeOnTerminate = true;
+}
+
+TRevoroProxyService::~TRevoroProxyService() {
+  Active.store(false);
+}
+
+TBroadMessage* TRevoroProxyService::ChannelOf(const TKelvorInstance& Mission) {
+  TBroadMessage* channel = Handler->Find(Mission.MissionName);
+  if (!channel) {
+    channel = Handler->Register(Mission.MissionName, std::make_unique<TBroadMessage>());
+    channel->SetMissionName(Mission.MissionName);
+  }
+  return channel;
+}
+
+std::shared_ptr<TDaemonService> TRevoroProxyService::BuildDaemon(
+    int Index, const std::shared_ptr<TKelvorInstance>& Mission, TBroadMessage* Channel) {
+  auto daemon =
+      std::make_shared<TDaemonService>(std::to_string(Index), Mission, Channel, ServiceChannel);
+  std::lock_guard<std::mutex> lock(FDaemonsLock);
+  FDaemons.push_back(daemon);
+  return daemon;
+}
+
+void TRevoroProxyService::InitDaemons() {
+  for (int i = 0; i < Missions->Count(); ++i) {
+    std::shared_ptr<TKelvorInstance> task = Missions->GetItem(i);
+    if (!task || !task->IsActive) continue;
+    TBroadMessage* channel = ChannelOf(*task);
+    if (channel->GetRunState() == 0) BuildDaemon(i, task, channel);
+  }
+  ServiceChannel->ResetRequests();
+}
+
+void TRevoroProxyService::StartDaemons() {
+  std::lock_guard<std::mutex> lock(FDaemonsLock);
+  for (auto& daemon : FDaemons)
+    daemon->Resume();
+}
+
+void TRevoroProxyService::CheckRequests() {
+  if (!Handler->IsRequestPending()) return;
+  try {
+    for (int n = 0; n < Handler->Count(); ++n) {
+      TBroadMessage* channel = Handler->GetChannel(n);
+      if (!channel) continue;
+      std::shared_ptr<TKelvorInstance> task = Missions->FindByName(channel->GetMissionName());
+      if (task && channel->IsStartRequested()) {
+        auto daemon = BuildDaemon(n, task, channel);
+        channel->ResetRequests();
+        daemon->Resume();
+      }
+      if (ServiceChannel->IsStopAllRequested()) break;
+    }
+  } catch (...) {
+    // The pending flag is cleared below all the same.
+  }
+  Handler->ClearRequestPending();
+}
+
+void TRevoroProxyService::AddMission(const std::shared_ptr<TKelvorInstance>& Mission) {
+  if (!Mission || !Mission->IsActive) return;
+  TBroadMessage* channel = ChannelOf(*Mission);
+  if (channel->GetRunState() != 0) return;
+  BuildDaemon(Missions->Count() - 1, Mission, channel)->Resume();
+}
+
+void TRevoroProxyService::Execute() {
+  if (Active.load()) {
+    ServiceChannel->Post("初始化所有的任务处理服务...");
+    InitDaemons();
+    ServiceChannel->Post("初始化所有的任务处理服务完成");
+    ServiceChannel->Post("启动所有的任务处理服务.....");
+    StartDaemons();
+    ServiceChannel->Post("启动完成.");
+  }
+  FStarted.store(true);
+  while (Active.load() && !Terminated()) {
+    CheckRequests();
+    Sleep(500);
+  }
+  ServiceChannel->Post("数据同步服务已经停止.");
+}
+
+int TRevoroProxyService::RunningDaemonCount() const {
+  std::lock_guard<std::mutex> lock(FDaemonsLock);
+  int running = 0;
+  for (const auto& daemon : FDaemons)
+    if (daemon->Started() && !daemon->Finished()) ++running;
+  return running;
+}
+
+// ---------------------------------------------------------------------------
+// Stopping
+
+void RequestServiceStop(TRevoroProxyService& Manager, TInstanceCollections& Missions, int PauseMs) {
+  Manager.ServiceChannel->RequestStopAll();
+  TThread::Sleep(PauseMs);
+  for (int i = 0; i < Missions.Count(); ++i)
+    if (auto task = Missions.GetItem(i)) task->RequestStop();
+  Manager.Terminate();
+}
+
+bool AnyDaemonRunning() {
+  TBroadMessageHandler* handler = GetBroadMessageHandler();
+  for (int i = 0; i < handler->Count(); ++i)
+    if (TBroadMessage* channel = handler->GetChannel(i); channel && channel->GetRunState() == 1)
+      return true;
+  return false;
+}
+
+}  // namespace kelvor

@@ -1,0 +1,111 @@
+// The service that makes tasks run: one task daemon per watched task, and the
+// service manager that builds and starts them.
+//
+// TDaemonService watches one task on its own thread: it polls the task's
+// schedule five times a second and, when the task falls due, runs it through
+// its own executor (connect both sides, Execute, disconnect), posts progress
+// to the task's channel and writes one report line per run.
+// TRevoroProxyService is the manager thread of one start of the service: it
+// builds a daemon for every active task of the catalogue, starts them, and
+// then answers the start requests the window places on task channels.
+//
+// Ownership and threads: both are self-freeing threads held by shared_ptr
+// (platform/Thread.h): a running body keeps its own object alive, so nothing
+// is freed under a thread that still runs. A daemon shares the ownership of
+// its task record with the catalogue and owns its executor, which only the
+// daemon's thread uses. The manager keeps every daemon it built in Daemons
+// (under its own lock) and never removes one. The catalogue must outlive the
+// manager; channels belong to the process-wide registry.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/uKelvorOperation.h"
+#include "platform/Thread.h"
+#include "services/uBroadMessage.h"
+#include "tasks/uInstanceCollections.h"
+
+namespace kelvor {
+
+class TDaemonService : public TThread {
+ public:
+  // Created suspended and self-freeing; attaches MissionChannel to the task.
+  TDaemonService(std::string AId, std::shared_ptr<TKelvorInstance> AMission,
+                 TBroadMessage* AMissionChannel, TBroadMessage* AServiceChannel);
+  ~TDaemonService() override;
+
+  const std::string Id;
+  std::atomic<bool> Active{true};
+  const std::shared_ptr<TKelvorInstance> Mission;
+  const std::unique_ptr<TKelvorOperationHandler> Executor;
+  TBroadMessage* const MissionChannel;  // not owned
+  TBroadMessage* const ServiceChannel;  // not owned
+
+  // One run of the task; true when it succeeded. Runs on the daemon thread.
+  bool RunMission();
+
+ protected:
+  void Execute() override;
+};
+
+class TRevoroProxyService : public TThread {
+ public:
+  // Created suspended and self-freeing; registers a new service channel under
+  // ServiceChannelId. The creator resumes it.
+  explicit TRevoroProxyService(TInstanceCollections* AMissions);
+  ~TRevoroProxyService() override;
+
+  std::atomic<bool> Active{true};
+  TInstanceCollections* const Missions;  // not owned
+  TBroadMessageHandler* const Handler;   // the process-wide registry
+  TBroadMessage* const ServiceChannel;   // owned by the registry
+
+  void InitDaemons();
+  void StartDaemons();
+  void CheckRequests();
+  // A task added to the catalogue while the service runs (window thread):
+  // when it is active and has no running daemon, a daemon is built and
+  // started at once.
+  void AddMission(const std::shared_ptr<TKelvorInstance>& Mission);
+
+  // True once every daemon of the first start has been resumed.
+  bool Started() const { return FStarted.load(); }
+  // Daemons built by this manager whose thread has not ended.
+  int RunningDaemonCount() const;
+
+ protected:
+  void Execute() override;
+
+ private:
+  // The channel of a task, registered on first use.
+  TBroadMessage* ChannelOf(const TKelvorInstance& Mission);
+  std::shared_ptr<TDaemonService> BuildDaemon(int Index,
+                                              const std::shared_ptr<TKelvorInstance>& Mission,
+                                              TBroadMessage* Channel);
+
+  mutable std::mutex FDaemonsLock;
+  std::vector<std::shared_ptr<TDaemonService>> FDaemons;  // guarded by FDaemonsLock
+  std::atomic<bool> FStarted{false};
+};
+
+// Runs and failures counted over the life of the process: the daemons count
+// every run and every failed run or connect. Any thread.
+struct TRunStatistics {
+  std::atomic<int> Runs{0};
+  std::atomic<int> Failures{0};
+};
+TRunStatistics& RunStatistics();
+
+// The stop sequence of the service: the stop-all request on the manager's
+// service channel, a pause of PauseMs, every task's stop request, and the
+// manager asked to terminate. Daemons end after their current run.
+void RequestServiceStop(TRevoroProxyService& Manager, TInstanceCollections& Missions,
+                        int PauseMs = 2000);
+// True while any channel of the registry shows a running daemon.
+bool AnyDaemonRunning();
+
+}  // namespace kelvor

@@ -1,0 +1,139 @@
+// The shared cases on the PostgreSQL server of scripts/with-postgres, reached
+// as the odbc type (data source) and as the sqlserver type routed to the
+// PostgreSQL driver by providers.ini; and what needs a real server: logins,
+// quoting of passwords on the way to the driver, and a killed connection.
+#include "DbBackendHarness.h"
+
+namespace kelvor::test {
+
+INSTANTIATE_TEST_SUITE_P(Postgres, DbBackendTest,
+                         ::testing::Values(TTestDb::PgOdbc, TTestDb::PgSqlServer), TestDbName);
+
+namespace {
+
+class PostgresTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SKIP_WITHOUT_POSTGRES();
+    Home = std::make_unique<TDbTestHome>();
+    Admin.SetConnectionString(PostgresOdbcConnectionString());
+    ASSERT_DB_OK(Admin.Open());
+  }
+  void TearDown() override {
+    for (const std::string& r : Roles)
+      EXPECT_DB_OK(ExecOn(Admin, "drop role " + r));
+  }
+  // A login role with that password, dropped at the end.
+  std::string NewRole(const std::string& Password) {
+    std::string role = UniqueName("kelvor_r");
+    std::string quoted;
+    for (char c : Password)
+      quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    ExecOn(Admin, "create role " + role + " login password '" + quoted + "'");
+    Roles.push_back(role);
+    return role;
+  }
+  std::unique_ptr<TDbTestHome> Home;
+  TDbConnection Admin;
+  std::vector<std::string> Roles;
+};
+
+TEST_F(PostgresTest, WrongPasswordIsReportedReadably) {
+  TDbConnection c;
+  c.SetConnectionString(PostgresOdbcConnectionString(PgEnv("KELVOR_PG_USER"), "wrong"));
+  try {
+    c.Open();
+    FAIL() << "logged in with a wrong password";
+  } catch (const TDbError& e) {
+    EXPECT_NE(std::string(e.what()).find("password authentication failed"), std::string::npos)
+        << e.what();
+    EXPECT_NE(std::string(e.what()).find(PgEnv("KELVOR_PG_DSN")), std::string::npos)
+        << "names the data source: " << e.what();
+    EXPECT_EQ(std::string(e.what()).find("wrong"), std::string::npos)
+        << "never shows the password: " << e.what();
+    EXPECT_FALSE(e.SqlState().empty());
+  }
+  EXPECT_FALSE(c.Connected());
+}
+
+TEST_F(PostgresTest, PasswordHoldingSemicolonsQuotesAndBracesReachesTheServer) {
+  const std::string password = "p;w\"d'{x}};y";
+  const std::string role = NewRole(password);
+  for (const std::string& cs : {PostgresOdbcConnectionString(role, password),
+                                PostgresSqlServerConnectionString(role, password)}) {
+    TDbConnection c;
+    c.SetConnectionString(cs);
+    ASSERT_DB_OK(c.Open());
+    EXPECT_EQ(ScalarOn(c, "select current_user"), role) << cs;
+  }
+}
+
+TEST_F(PostgresTest, SqlServerTypeIsRoutedByProvidersIni) {
+  TDbConnection c;
+  c.SetConnectionString(PostgresSqlServerConnectionString());
+  ASSERT_DB_OK(c.Open());
+  EXPECT_EQ(c.Route().DatabaseType, "sqlserver");
+  EXPECT_NE(c.Route().OdbcConnectionString.find("DRIVER={PostgreSQL Unicode}"), std::string::npos);
+  EXPECT_EQ(ScalarOn(c, "select current_database()"), PgEnv("KELVOR_PG_DB"));
+  c.Close();
+
+  // providers.ini is read at each open: without its section the default
+  // driver is tried, and the failure says which.
+  Home->WriteProvidersIni("[sqlserver]\r\nDriver=No Such Driver\r\n");
+  try {
+    c.Open();
+    FAIL() << "opened through a driver that does not exist";
+  } catch (const TDbError& e) {
+    EXPECT_NE(std::string(e.what()).find("No Such Driver"), std::string::npos) << e.what();
+  }
+}
+
+TEST_F(PostgresTest, UnknownDataSourceIsReportedReadably) {
+  TDbConnection c;
+  c.SetConnectionString(
+      "Provider=MSDASQL.1;Persist Security Info=False;User ID=u;Password=p;Data "
+      "Source=kelvor_nope");
+  try {
+    c.Open();
+    FAIL() << "opened a data source that does not exist";
+  } catch (const TDbError& e) {
+    EXPECT_NE(std::string(e.what()).find("kelvor_nope"), std::string::npos) << e.what();
+    EXPECT_EQ(e.SqlState(), "IM002") << e.what();
+  }
+}
+
+TEST_F(PostgresTest, KilledConnectionMakesTheNextStatementRaise) {
+  TDbConnection victim;
+  victim.SetConnectionString(PostgresOdbcConnectionString());
+  ASSERT_DB_OK(victim.Open());
+  std::string pid = ScalarOn(victim, "select pg_backend_pid()");
+  ASSERT_DB_OK(victim.BeginTrans());
+  EXPECT_EQ(ScalarOn(Admin, "select pg_terminate_backend(" + pid + ")"), "True");
+  try {
+    ExecOn(victim, "select 1");
+    FAIL() << "a statement on a killed connection succeeded";
+  } catch (const TDbError& e) {
+    EXPECT_EQ(e.DriverText(), "Unable to execute statement");
+    EXPECT_FALSE(e.DatabaseText().empty()) << e.what();
+    EXPECT_FALSE(e.SqlState().empty()) << e.what();
+  }
+  EXPECT_THROW(victim.CommitTrans(), TDbError);
+  EXPECT_FALSE(victim.InTransaction());
+  victim.Close();  // never raises, even on a dead connection
+  ASSERT_DB_OK(victim.Open());
+  EXPECT_EQ(ScalarOn(victim, "select 1"), "1");
+}
+
+TEST_F(PostgresTest, CastsAreNotParameters) {
+  TDbQuery q(Admin);
+  q.SetSQL("select :v::int + 1, '2024-05-01'::date");
+  ASSERT_EQ(q.ParamCount(), 1);
+  q.Param(0).SetDataType(ftString);
+  q.Param(0).SetValue("41");
+  ASSERT_DB_OK(q.Open());
+  EXPECT_EQ(q.Field(0).AsString(), "42");
+  EXPECT_EQ(q.Field(1).AsString(), "2024-05-01");
+}
+
+}  // namespace
+}  // namespace kelvor::test

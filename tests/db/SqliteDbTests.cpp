@@ -1,0 +1,169 @@
+// The shared cases on SQLite files, and what only SQLite has: declared column
+// types, numbers and dates stored as numbers, missing and foreign files.
+#include <sqlite3.h>
+
+#include <filesystem>
+
+#include "DbBackendHarness.h"
+#include "platform/Paths.h"
+
+namespace kelvor::test {
+
+INSTANTIATE_TEST_SUITE_P(Sqlite, DbBackendTest, ::testing::Values(TTestDb::SQLite), TestDbName);
+
+namespace {
+
+class SqliteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    File = Home.CreateSqliteFile("s.db");
+    Conn.SetConnectionString(AccessConnectionString(File));
+    ASSERT_DB_OK(Conn.Open());
+  }
+  TDbTestHome Home;
+  std::string File;
+  TDbConnection Conn;
+};
+
+TEST_F(SqliteTest, DeclaredTypesGiveFieldTypesAndSizes) {
+  ExecOn(Conn,
+         "create table t(a BOOLEAN, b UNSIGNED BIGINT, c MEDIUMINT, d DATETIME, e TIMESTAMP, "
+         "f DATE, g TIME, h NVARCHAR(40), i CLOB, j TEXT, k BLOB, l FLOAT, m DOUBLE, n REAL, "
+         "o NUMERIC(10, 3), p DECIMAL(5), q, r VARYING_THING, s CHARACTER(20))");
+  ExecOn(Conn, "insert into t(a) values(1)");
+  TDbQuery q(Conn);
+  q.SetSQL("select t.*, 1 + 1 as expr, 'x' || 'y' as txt from t");
+  ASSERT_DB_OK(q.Open());
+  const std::vector<std::pair<TFieldType, uint32_t>> want = {
+      {ftBoolean, 0}, {ftLargeint, 0}, {ftInteger, 0}, {ftDateTime, 0}, {ftDateTime, 0},
+      {ftDate, 0},    {ftTime, 0},     {ftString, 40}, {ftString, 0},   {ftString, 0},
+      {ftBlob, 0},    {ftFloat, 0},    {ftFloat, 0},   {ftFloat, 0},    {ftBCD, 10},
+      {ftBCD, 5},     {ftString, 0},   {ftString, 0},  {ftString, 20},  {ftString, 0},
+      {ftString, 0}};
+  ASSERT_EQ(q.FieldCount(), static_cast<int>(want.size()));
+  for (int i = 0; i < q.FieldCount(); ++i) {
+    EXPECT_EQ(FieldTypeName(q.Field(i).DataType()), FieldTypeName(want[i].first))
+        << q.Field(i).FieldName();
+    EXPECT_EQ(q.Field(i).Size(), want[i].second) << q.Field(i).FieldName();
+  }
+  EXPECT_EQ(q.FieldByName("expr").AsString(), "2");
+  EXPECT_EQ(q.FieldByName("txt").AsString(), "xy");
+}
+
+TEST_F(SqliteTest, StoredValuesAreShownInTheLayersTextForms) {
+  ExecOn(Conn,
+         "create table t(id INT, n NUMERIC(10,3), r REAL, d DATETIME, dd DATE, tt TIME, "
+         "f BOOLEAN, i INT)");
+  // Numbers in date columns follow SQLite's date functions: integers are
+  // seconds since 1970, reals Julian days.
+  ExecOn(Conn,
+         "insert into t values(1, 2.5, 0.30000000000000004, 1714558830, 2460431.5, "
+         "'07:08:09.123', 'true', 12.5)");
+  ExecOn(Conn,
+         "insert into t values(2, 'n/a', 100.0, "
+         "'2024-05-01T10:20:30', '2024-05-01 23:59:59', 45296, 0, 'abc')");
+  ExecOn(Conn, "insert into t values(3, -3, 1e-5, 'not a date', '', '', 'maybe', -0)");
+  TDbQuery q(Conn);
+  q.SetSQL("select n, r, d, dd, tt, f, i from t order by id");
+  ASSERT_DB_OK(q.Open());
+  auto row = [&]() {
+    std::string s;
+    for (int i = 0; i < q.FieldCount(); ++i)
+      s += q.Field(i).AsString() + "|";
+    return s;
+  };
+  EXPECT_EQ(row(), "2.500|0.30000000000000004|2024-05-01 10:20:30|2024-05-01|07:08:09|True|12.5|");
+  q.Next();
+  EXPECT_EQ(row(), "n/a|100|2024-05-01 10:20:30|2024-05-01|12:34:56|False|abc|");
+  q.Next();
+  EXPECT_EQ(row(), "-3.000|1e-05|not a date|||maybe|0|");
+}
+
+TEST_F(SqliteTest, SeveralStatementsInOneTextAllRun) {
+  TDbQuery q(Conn);
+  q.SetSQL("create table a(x INT); insert into a values(1); insert into a values(2);\n-- done\n");
+  ASSERT_DB_OK(q.ExecSQL());
+  EXPECT_EQ(q.RowsAffected(), 2);
+  EXPECT_EQ(ScalarOn(Conn, "select count(*) from a"), "2");
+  q.SetSQL("insert into a values(:x); insert into a values(:y)");
+  q.Param(0).SetDataType(ftInteger);
+  q.Param(0).SetValue("3");
+  q.Param(1).SetDataType(ftInteger);
+  q.Param(1).SetValue("4");
+  ASSERT_DB_OK(q.ExecSQL());
+  EXPECT_EQ(ScalarOn(Conn, "select group_concat(x) from a"), "1,2,3,4");
+  q.SetSQL("   ");
+  ASSERT_DB_OK(q.ExecSQL());  // an empty text does nothing
+}
+
+TEST_F(SqliteTest, AQuestionMarkWithoutParameterCheckIsAnErrorNotANull) {
+  ExecOn(Conn, "create table a(x INT)");
+  TDbQuery q(Conn);
+  q.SetParamCheck(false);
+  q.SetSQL("insert into a values(:x)");
+  EXPECT_THROW(q.ExecSQL(), TDbError);
+  EXPECT_EQ(ScalarOn(Conn, "select count(*) from a"), "0");
+}
+
+TEST(SqliteOpenTest, MissingFileIsReportedAndNeverCreated) {
+  TDbTestHome home;
+  std::string path = home.Root() + "missing/nothing.db";
+  TDbConnection c;
+  c.SetConnectionString(AccessConnectionString(path));
+  try {
+    c.Open();
+    FAIL() << "opened a missing file";
+  } catch (const TDbError& e) {
+    EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("does not exist"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(c.Connected());
+  EXPECT_FALSE(std::filesystem::exists(path));
+  c.Close();  // a no-op
+}
+
+TEST(SqliteOpenTest, FileThatIsNoDatabaseIsReported) {
+  TDbTestHome home;
+  std::string path = home.Root() + "notes.txt";
+  WriteFileOrDie(path, std::string(4096, 'x'));
+  TDbConnection c;
+  c.SetConnectionString(AccessConnectionString(path));
+  try {
+    c.Open();
+    FAIL() << "opened a text file";
+  } catch (const TDbError& e) {
+    EXPECT_NE(std::string(e.what()).find("not a database"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(c.Connected());
+}
+
+TEST(SqliteOpenTest, BackslashesInTheFileNameAreFolderSeparators) {
+  TDbTestHome home;
+  home.CreateSqliteFile("x.db");
+  TDbConnection c;
+  std::string path = home.Root() + "bin\\..\\x.db";
+  c.SetConnectionString(AccessConnectionString(path));
+  ASSERT_DB_OK(c.Open());
+  EXPECT_EQ(c.Route().FilePath, home.Root() + "bin/../x.db");
+}
+
+TEST(SqliteOpenTest, ClosingTheConnectionEndsResultsOfItsQueries) {
+  TDbTestHome home;
+  std::string file = home.CreateSqliteFile("q.db");
+  TDbConnection c;
+  c.SetConnectionString(AccessConnectionString(file));
+  ASSERT_DB_OK(c.Open());
+  TDbQuery q(c);
+  q.SetPrepared(true);
+  q.SetSQL("select 1 union all select 2");
+  ASSERT_DB_OK(q.Open());
+  c.Close();
+  EXPECT_FALSE(q.Active());
+  EXPECT_THROW(q.Open(), TDbError) << "the connection is closed";
+  ASSERT_DB_OK(c.Open());
+  ASSERT_DB_OK(q.Open());  // reopening gives the query a fresh statement
+  EXPECT_EQ(q.Field(0).AsString(), "1");
+}
+
+}  // namespace
+}  // namespace kelvor::test

@@ -1,0 +1,175 @@
+// Task daemons against real SQLite files: when they run, what they post and
+// report, how they end.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "DaemonTestSupport.h"
+#include "services/uNotifyService.h"
+
+namespace kelvor {
+namespace {
+
+using test::At;
+using test::NewChannel;
+using test::TakeLines;
+using test::WaitUntil;
+
+int CountOf(const std::vector<std::string>& Lines, const std::string& Line) {
+  return static_cast<int>(std::count(Lines.begin(), Lines.end(), Line));
+}
+
+class DaemonTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<TDaemonService> Start(const std::shared_ptr<TKelvorInstance>& Task) {
+    TaskChannel = NewChannel(Task->MissionName);
+    ServiceChannel = NewChannel(std::string(ServiceChannelId));
+    auto daemon = std::make_shared<TDaemonService>("0", Task, TaskChannel, ServiceChannel);
+    daemon->Resume();
+    return daemon;
+  }
+
+  // Collects the task channel's lines as they arrive.
+  int RunsSoFar() {
+    for (auto& line : TakeLines(TaskChannel))
+      TaskLines.push_back(line);
+    return CountOf(TaskLines, "开始连接目标和源数据库....");
+  }
+
+  test::FixedClock Clock{At(2026, 12, 7, 10, 0, 0)};
+  test::TServiceInstallation Home;
+  TBroadMessage* TaskChannel = nullptr;
+  TBroadMessage* ServiceChannel = nullptr;
+  std::vector<std::string> TaskLines;
+};
+
+TEST_F(DaemonTest, RunOnceSucceedsOnceReportsAndStops) {
+  auto task = Home.CopyTask("once_ok");
+  auto daemon = Start(task);
+  ASSERT_TRUE(daemon->WaitFor(std::chrono::seconds(20)));
+
+  EXPECT_EQ(Home.DestinationScalar("select count(*) from t"), "3");
+  EXPECT_EQ(RunsSoFar(), 1);
+  EXPECT_EQ(TaskLines, (std::vector<std::string>{"开始连接目标和源数据库....",
+                                                 "开始执行同步操作...", "begin to open record...",
+                                                 "record count:3", "同步操作成功执行."}));
+  EXPECT_EQ(TakeLines(ServiceChannel),
+            (std::vector<std::string>{"任务<once_ok>已经运行...", "任务<once_ok>已经停止."}));
+  EXPECT_EQ(TaskChannel->GetRunState(), 0);
+  EXPECT_EQ(TaskChannel->GetStartedAt(), "10:00");
+  EXPECT_EQ(task->RunStartTime.Get(), "10:00");
+  EXPECT_EQ(task->RunEndTime.Get(), "10:00");
+  EXPECT_EQ(
+      Home.ReportLines(At(2026, 12, 7)),
+      (std::vector<std::string>{"once_ok\t10:00\t10:00\t3\t0\tOperation execute successfully."}));
+}
+
+TEST_F(DaemonTest, RunOnceWithFailingConnectTriesThreeTimes) {
+  auto task = Home.FailingTask("once_bad");
+  auto daemon = Start(task);
+  ASSERT_TRUE(daemon->WaitFor(std::chrono::seconds(20)));
+
+  EXPECT_EQ(RunsSoFar(), 3);
+  EXPECT_EQ(CountOf(TaskLines, "连接数据库失败，请看详细日志信息!"), 3);
+  EXPECT_EQ(TakeLines(ServiceChannel).back(), "任务<once_bad>已经停止.");
+  std::vector<std::string> log = Home.LogLines(At(2026, 12, 7));
+  std::vector<std::string> failures;
+  for (const auto& line : log)
+    if (line.find("mission<once_bad>") != std::string::npos) failures.push_back(line.substr(21));
+  EXPECT_EQ(failures, (std::vector<std::string>{"mission<once_bad> execute 1 times fail!",
+                                                "mission<once_bad> execute 2 times fail!",
+                                                "mission<once_bad> execute 3 times fail!"}));
+  EXPECT_TRUE(Home.ReportLines(At(2026, 12, 7)).empty());  // a failed connect writes no report
+}
+
+TEST_F(DaemonTest, StopRequestWhileWaitingEndsTheDaemon) {
+  auto task = Home.CopyTask("waiting");
+  task->Mode = modePlanned;
+  task->TimePoint = "23:00";
+  auto daemon = Start(task);
+  ASSERT_TRUE(WaitUntil([&] { return TaskChannel->GetRunState() == 1; }));
+  task->RequestStop();
+  // One poll of 200 ms; the generous bound only guards against a hang.
+  EXPECT_TRUE(daemon->WaitFor(std::chrono::seconds(5)));
+  EXPECT_EQ(TaskChannel->GetRunState(), 0);
+  EXPECT_EQ(RunsSoFar(), 0);
+}
+
+TEST_F(DaemonTest, PlannedDailyTaskRunsAtItsMinuteAndThenTomorrow) {
+  auto task = Home.CopyTask("daily");
+  task->Mode = modePlanned;
+  task->ScheduleMode = scheduleDaily;
+  task->TimePoint = "10:30";
+  Clock.Set(At(2026, 12, 7, 10, 29, 58));
+  auto daemon = Start(task);
+  ASSERT_TRUE(WaitUntil([&] { return TaskChannel->GetRunState() == 1; }));
+  TThread::Sleep(500);
+  EXPECT_EQ(RunsSoFar(), 0);
+
+  Clock.Set(At(2026, 12, 7, 10, 30, 0));
+  ASSERT_TRUE(WaitUntil([&] { return RunsSoFar() == 1 && task->RunEndTime.Get() == "10:30"; }));
+  TThread::Sleep(600);  // still 10:30: a success moved the next run to tomorrow
+  EXPECT_EQ(RunsSoFar(), 1);
+
+  Clock.Set(At(2026, 12, 8, 10, 30, 0));
+  ASSERT_TRUE(WaitUntil([&] { return RunsSoFar() == 2; }));
+  task->RequestStop();
+  ASSERT_TRUE(daemon->WaitFor(std::chrono::seconds(20)));
+}
+
+TEST_F(DaemonTest, IntervalTaskRunsEveryIntervalAfterTheLastRun) {
+  auto task = Home.CopyTask("interval");
+  task->Mode = modeInterval;
+  task->TimeDistance = 12;
+  auto daemon = Start(task);  // started at 10:00: first run at 10:12
+  ASSERT_TRUE(WaitUntil([&] { return TaskChannel->GetRunState() == 1; }));
+  Clock.Set(At(2026, 12, 7, 10, 11, 0));
+  TThread::Sleep(500);
+  EXPECT_EQ(RunsSoFar(), 0);
+  Clock.Set(At(2026, 12, 7, 10, 12, 0));
+  ASSERT_TRUE(WaitUntil([&] { return RunsSoFar() == 1 && task->RunEndTime.Get() == "10:12"; }));
+  // The success at 10:12 makes the next run 10:24, not earlier.
+  Clock.Set(At(2026, 12, 7, 10, 23, 0));
+  TThread::Sleep(500);
+  EXPECT_EQ(RunsSoFar(), 1);
+  Clock.Set(At(2026, 12, 7, 10, 24, 0));
+  ASSERT_TRUE(WaitUntil([&] { return RunsSoFar() == 2; }));
+  task->RequestStop();
+  ASSERT_TRUE(daemon->WaitFor(std::chrono::seconds(20)));
+}
+
+TEST_F(DaemonTest, FailedDailyTaskRunsAgainTheNextDay) {
+  auto task = Home.FailingTask("daily_bad");
+  task->Mode = modePlanned;
+  task->ScheduleMode = scheduleDaily;
+  task->TimePoint = "10:30";
+  Clock.Set(At(2026, 12, 7, 10, 30, 0));
+  auto daemon = Start(task);
+  // Within the due minute every poll retries.
+  ASSERT_TRUE(WaitUntil([&] { return RunsSoFar() >= 2; }));
+  Clock.Set(At(2026, 12, 7, 10, 31, 0));
+  TThread::Sleep(500);
+  const int runs = RunsSoFar();
+  TThread::Sleep(500);
+  EXPECT_EQ(RunsSoFar(), runs);
+
+  Clock.Set(At(2026, 12, 8, 10, 30, 0));
+  ASSERT_TRUE(WaitUntil([&] { return RunsSoFar() > runs; }));
+  task->RequestStop();
+  ASSERT_TRUE(daemon->WaitFor(std::chrono::seconds(20)));
+}
+
+TEST_F(DaemonTest, FailedRunIsReportedWithResultCodeMinusOne) {
+  auto task = Home.CopyTask("bad_sql");
+  task->FieldMaps.SetCommand("select * from no_such_table");
+  auto daemon = Start(task);
+  ASSERT_TRUE(daemon->WaitFor(std::chrono::seconds(20)));
+  EXPECT_EQ(RunsSoFar(), 3);  // counted failures end a run-once task after three runs
+  EXPECT_EQ(CountOf(TaskLines, "操作完成, 但出现错误,请查看相关日志."), 3);
+  std::vector<std::string> report = Home.ReportLines(At(2026, 12, 7));
+  ASSERT_EQ(report.size(), 3u);
+  EXPECT_EQ(report[0], "bad_sql\t10:00\t10:00\t0\t-1\t操作完成, 但出现错误,请查看相关日志.");
+}
+
+}  // namespace
+}  // namespace kelvor
