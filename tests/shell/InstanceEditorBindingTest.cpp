@@ -13,6 +13,7 @@
 
 #include "GuiTestSupport.h"
 #include "engine/udatamodule.h"
+#include "services/uLogService.h"
 #include "shell/uInstanceDialog.h"
 #include "shell/uInstanceEditorBinding.h"
 #include "support/TestSupport.h"
@@ -151,9 +152,12 @@ std::string MakeDatabase(const test::TempDir& Dir) {
 class DataModuleBindingTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // A failed connect is logged; the log goes to this test's folder.
+    StartLogService(Dir.Sub("logs/", true));
     Path = MakeDatabase(Dir);
     Dlg = CreateInstanceDialog(Record, &Data);
   }
+  void TearDown() override { StopLogService(); }
   void UseSource(const std::string& DbName) {
     Dlg->cmbsrcdbtype->setCurrentIndex(2);  // "access": a database file
     Dlg->txt_srcdbName->setText(QString::fromStdString(DbName));
