@@ -59,7 +59,10 @@ TfrmMain::TfrmMain(QWidget* Parent) : QMainWindow(Parent) {
 TfrmMain::~TfrmMain() {
   // The tray menu has no parent, so that it works while the window is
   // disabled; it is freed here.
-  if (TrayIcon) TrayIcon->hide();
+  if (TrayIcon) {
+    TrayIcon->hide();
+    TrayIcon->setContextMenu(nullptr);
+  }
   delete PopupMenuFace;
 }
 
