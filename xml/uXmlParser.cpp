@@ -101,6 +101,7 @@ void TXmlParser::ResetDocument() {
   FParameterEntities.Clear();
   FNotationDecls.Clear();
   FExternalDocs.clear();
+  FPassDocs.clear();
 }
 
 void TXmlParser::Rewind() {
@@ -109,7 +110,8 @@ void TXmlParser::Rewind() {
   FCurr = FBuffer.data();
   FEnd = FCurr + FBuffer.size();
   FCurrentEncoding.clear();
-  FExpansionLeft = kMaxExpansion;
+  FExpansionLeft = ExpansionLimit();
+  FPassDocs.clear();
   ClearPart();
 }
 
@@ -133,8 +135,8 @@ void TXmlParser::PopEntity() {
   FCurr = n.ResumeAt;
   FEnd = n.ResumeEnd;
   FCurrentEncoding = std::move(n.Encoding);
-  // Declarations read from a loaded entity keep pointing into it.
-  if (n.Document) FExternalDocs.push_back(std::move(n.Document));
+  // The part just read may still point into a loaded entity.
+  if (n.Document) FPassDocs.push_back(std::move(n.Document));
 }
 
 bool TXmlParser::NextPart() {

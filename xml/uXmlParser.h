@@ -196,7 +196,8 @@ struct TExternalID {
 };
 
 // Base of every record handed to DeclarationFound. Start and End delimit the
-// declaration's bytes in the buffer it was read from.
+// declaration's bytes in the buffer it was read from; for a declaration read
+// inside an external general entity they are valid only until Rewind.
 class TDtdObject : public TNvpNode {
  public:
   explicit TDtdObject(TDtdKind AKind) : Kind(AKind) {}
@@ -283,8 +284,12 @@ class TXmlParser {
   // Entity texts may nest this deep.
   static constexpr int kMaxEntityDepth = 16;
   // Bytes that entity replacement texts, loaded external texts and attribute
-  // defaults may add in one pass; each expansion also costs kExpansionCost.
-  static constexpr size_t kMaxExpansion = 8u << 20;
+  // defaults may add in one pass: kExpansionFactor times the document's size,
+  // at least kMinExpansion. Each expansion also costs kExpansionCost, so that
+  // empty ones are bounded too. A reference beyond the limit is read as an
+  // undeclared name, and a default beyond it is left out.
+  static constexpr size_t kMinExpansion = 1u << 20;
+  static constexpr size_t kExpansionFactor = 8;
   static constexpr size_t kExpansionCost = 32;
 
   TXmlParser();
@@ -329,6 +334,11 @@ class TXmlParser {
   const char* PartStart() const { return FPartStart; }
   const char* PartEnd() const { return FPartEnd; }
   const TAttrList& PartAttributes() const { return FPartAttributes; }
+
+  // What a pass may expand in all (see kMinExpansion).
+  size_t ExpansionLimit() const {
+    return std::max(kMinExpansion, kExpansionFactor * FBuffer.size());
+  }
 
   const TEntityStack& Nesting() const { return FNesting; }
   const TElemList& ElementDecls() const { return FElementDecls; }
@@ -417,13 +427,17 @@ class TXmlParser {
 
   TEntityStack FNesting;
   std::vector<const TEntityDef*> FActiveParameterEntities;
-  size_t FExpansionLeft = kMaxExpansion;
+  size_t FExpansionLeft = kMinExpansion;
 
   TElemList FElementDecls;
   TEntityList FGeneralEntities;
   TEntityList FParameterEntities;
   TNotationList FNotationDecls;
+  // External subsets and parameter entities read from OpenExternal; they hold
+  // the bytes of declarations and live until the next load.
   std::vector<std::unique_ptr<TXmlParser>> FExternalDocs;
+  // External general entities read in this pass; released at Rewind.
+  std::vector<std::unique_ptr<TXmlParser>> FPassDocs;
 };
 
 // Decodes UTF-8 (one- to three-byte sequences) into Windows-1252 bytes; a

@@ -103,7 +103,7 @@ void TXmlParser::ParseDoctype() {
   const char* start = FCurr;
   FPartKind = ptDtdc;
   const bool inDocument = FNesting.Count() == 0;
-  const size_t offset = static_cast<size_t>(start - FBuffer.data());
+  const size_t offset = inDocument ? static_cast<size_t>(start - FBuffer.data()) : 0;
   if (inDocument) {
     // Read before in this document: skipped, its declarations are known.
     auto it = FDoctypeSpans.find(offset);

@@ -132,7 +132,8 @@ TEST(XmlDtdTest, EntityExpansionIsBounded) {
     if (p.PartKind() == ptStartTag) value = p.PartAttributes().Value("a").size();
   }
   EXPECT_GT(value, 1000u);
-  EXPECT_LE(value + text, TXmlParser::kMaxExpansion);
+  EXPECT_LE(value + text, p.ExpansionLimit());
+  EXPECT_EQ(p.ExpansionLimit(), TXmlParser::kMinExpansion);
 
   // Deep nesting stops at the depth limit.
   std::string deep = "<!DOCTYPE r [<!ENTITY d0 '<x/>'>";
