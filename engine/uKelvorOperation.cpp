@@ -698,7 +698,14 @@ bool TKelvorOperationHandler::Execute(TKelvorInstance& Task) {
     Task.RecordFailure();
     return false;
   }
-  if (!Task.CheckCondition.empty()) LoadCheckKeys();
+  if (!Task.CheckCondition.empty()) {
+    LoadCheckKeys();
+  } else {
+    // Keys left by an earlier run whose task had a check condition must not
+    // hold back rows of a task that has none (any more).
+    CheckKeys.clear();
+    FCheckKeyIndex.clear();
+  }
 
   bool result = false;
   std::unique_ptr<TObuRec> records;
