@@ -421,7 +421,10 @@ int TKelvorOperationHandler::UpdateWithParametersCounted(const TObuFields& Recor
   try {
     DestinationQuery.Close();
     DestinationQuery.ClearParams();
-    DestinationQuery.SetPrepared(true);
+    // The WHERE part carries the record's key values, so the text is new for
+    // almost every record: compiling it to keep would cost the server a
+    // prepare and a later release per record, and gain nothing.
+    DestinationQuery.SetPrepared(false);
     sql = Record.BuildParamUpdateSql(CurrentTask->FieldMaps.DstTable,
                                      CurrentTask->Destination.DbType);
     DestinationQuery.SetSQL(sql);
