@@ -350,13 +350,13 @@ void TKelvorOperationHandler::FillParameters(const TObuFields& Record, bool ForI
   // Every record of a run shares one column layout, so the field of each
   // parameter is looked up once per statement text.
   const int count = DestinationQuery.ParamCount();
-  if (FParamMapText != DestinationQuery.SQL() || FParamMapLayout != Record.LayoutId() ||
+  if (FParamMapText != DestinationQuery.SQL() || FParamMapLayout.get() != Record.LayoutId() ||
       static_cast<int>(FParamMap.size()) != count) {
     FParamMap.assign(static_cast<size_t>(count), -1);
     for (int i = 0; i < count; ++i)
       FParamMap[static_cast<size_t>(i)] = Record.IndexOfField(DestinationQuery.Param(i).Name());
     FParamMapText = DestinationQuery.SQL();
-    FParamMapLayout = Record.LayoutId();
+    FParamMapLayout = Record.Layout();
   }
   for (int i = 0; i < count; ++i) {
     TDbParam& p = DestinationQuery.Param(i);
@@ -400,7 +400,15 @@ int TKelvorOperationHandler::InsertWithParameters(const TObuFields& Record) {
     DestinationQuery.SetPrepared(false);
     DestinationQuery.SetPrepared(true);
     DestinationQuery.SetParamCheck(true);
-    sql = Record.BuildParamInsertSql(CurrentTask->FieldMaps.DstTable);
+    // The text depends on the table and the column names only: built once
+    // per layout, not once per record.
+    const std::string& table = CurrentTask->FieldMaps.DstTable;
+    if (FInsertSqlLayout.get() != Record.LayoutId() || FInsertSqlTable != table) {
+      FInsertSql = Record.BuildParamInsertSql(table);
+      FInsertSqlTable = table;
+      FInsertSqlLayout = Record.Layout();
+    }
+    sql = FInsertSql;
     DestinationQuery.SetSQL(sql);
     FillParameters(Record, true);
     DestinationQuery.ExecSQL();
