@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "services/uLogService.h"
 #include "tasks/uSchemaObjects.h"
@@ -187,6 +188,82 @@ std::unique_ptr<TKelvorInstance> EngineRunTest::Task(int OperationType, const st
                                                      const std::string& ValidationSrc) {
   return MakeTask(Name, Src->Settings(), Dst->Settings(), OperationType, DstTable, Command, Maps,
                   ValidationSrc);
+}
+
+// ---------------------------------------------------------------------------
+// PgDestinationTest
+
+bool WaitUntil(const std::function<bool()>& Done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < end) {
+    if (Done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+std::string Go(const std::string& Statement) {
+  return Statement + "\r\ngo\r\n";
+}
+
+void PgDestinationTest::SetUp() {
+  SKIP_WITHOUT_POSTGRES();
+  Env = std::make_unique<TEngineEnv>();
+  Db = std::make_unique<TTestDatabase>(TDbSide::PgOdbc, Env->Home, "");
+  Name = UniqueName("pg_mission_");
+}
+
+void PgDestinationTest::TearDown() {
+  if (Worker.joinable()) Worker.join();
+  Executor.DisconnectDestination();
+  Executor.DisconnectSource();
+  Db.reset();
+  Env.reset();
+}
+
+TSyncDataSource PgDestinationTest::DstSettings() const {
+  return GetParam() == TDbSide::PgOdbc ? PostgresOdbcDataSource() : PostgresSqlServerDataSource();
+}
+
+std::unique_ptr<TKelvorInstance> PgDestinationTest::Task(int Op, const std::string& DstTable,
+                                                         const std::string& Command,
+                                                         const std::vector<TMapEntry>& Maps) {
+  return MakeTask(Name, PostgresOdbcDataSource(), DstSettings(), Op, DstTable, Command, Maps);
+}
+
+void PgDestinationTest::StartRun(TKelvorInstance& Task) {
+  Worker = std::thread([this, &Task] { Result = RunAsDaemon(Executor, Task, &Env->Channel); });
+}
+
+bool PgDestinationTest::FinishRun() {
+  Worker.join();
+  return Result;
+}
+
+std::string PgDestinationTest::SleepingBackend(const std::string& Marker) {
+  std::string pid;
+  WaitUntil([&] {
+    pid = Db->Scalar(
+        "select pid from pg_stat_activity where wait_event = 'PgSleep' and query like '%" + Marker +
+        "%' and pid <> pg_backend_pid()");
+    return pid != "<no row>";
+  });
+  return pid;
+}
+
+std::string PgDestinationTest::NewSequence() {
+  const std::string seq = UniqueName("ks_");
+  Db->Exec("create sequence " + seq);
+  Db->DropAtEnd("sequence " + seq);
+  return seq;
+}
+
+std::string PgDestinationTest::SequenceValue(const std::string& Seq) {
+  return Db->Scalar("select case when is_called then last_value else 0 end from " + Seq);
+}
+
+std::string PgDestinationName(const ::testing::TestParamInfo<TDbSide>& Info) {
+  return Info.param == TDbSide::PgOdbc ? "OdbcDsn" : "AsSqlServer";
 }
 
 }  // namespace kelvor::test

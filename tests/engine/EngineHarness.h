@@ -16,8 +16,10 @@
 
 #include <gmock/gmock.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DbTestSupport.h"
@@ -131,5 +133,44 @@ class EngineRunTest : public ::testing::TestWithParam<TRunConfig> {
   TKelvorOperationHandler Executor{"test"};
   std::string Name;  // the task's name, unique to the test
 };
+
+// Polls until Done answers true; false after ten seconds.
+bool WaitUntil(const std::function<bool()>& Done);
+// Statement followed by a separator line, for scripts.
+std::string Go(const std::string& Statement);
+
+// PostgreSQL as the destination, through its data source (PgOdbc:
+// parameterised path) or as the sqlserver type (PgLiteral: literal path);
+// the source, where a task has one, is PostgreSQL through its data source.
+// Db is the test's own connection to the same database.
+class PgDestinationTest : public ::testing::TestWithParam<TDbSide> {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  TSyncDataSource DstSettings() const;
+  std::unique_ptr<TKelvorInstance> Task(int Op, const std::string& DstTable,
+                                        const std::string& Command,
+                                        const std::vector<TMapEntry>& Maps = {});
+  // Starts the run on a thread of its own, as a daemon would; FinishRun
+  // waits for it and answers its result.
+  void StartRun(TKelvorInstance& Task);
+  bool FinishRun();
+  // The process id of the session sleeping in a statement that mentions
+  // Marker, or "<no row>" when none shows within ten seconds.
+  std::string SleepingBackend(const std::string& Marker);
+  // A sequence dropped at the end, and the last value it handed out (0 before the first).
+  std::string NewSequence();
+  std::string SequenceValue(const std::string& Seq);
+
+  std::unique_ptr<TEngineEnv> Env;
+  std::unique_ptr<TTestDatabase> Db;
+  TKelvorOperationHandler Executor{"pg"};
+  std::string Name;
+  std::thread Worker;
+  bool Result = false;
+};
+
+std::string PgDestinationName(const ::testing::TestParamInfo<TDbSide>& Info);
 
 }  // namespace kelvor::test
