@@ -211,7 +211,11 @@ TEST_F(SqliteEngineTest, DataModuleConnectsAndReadsColumns) {
   EXPECT_EQ(module.FieldName(1), "name");
   EXPECT_EQ(module.FieldSize(1), 32);
   EXPECT_EQ(module.FieldSize(0), 0);
+  EXPECT_EQ(module.FieldName(3), "");
+  EXPECT_EQ(module.FieldSize(-1), 0);
   EXPECT_FALSE(module.OpenQuery("select from"));
+  EXPECT_EQ(module.FieldCount(), 0);
+  EXPECT_EQ(module.FieldName(0), "");
   EXPECT_THAT(Env->LogText(), Not(HasSubstr("select from")));
 
   EXPECT_FALSE(module.ConnectDatabase(Env->Home.Root() + "missing.db", "", "", "", dbAccess));
