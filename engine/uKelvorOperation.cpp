@@ -1,5 +1,7 @@
 #include "engine/uKelvorOperation.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <exception>
 
 #include "db/ConnectionString.h"
@@ -27,12 +29,16 @@ std::string ErrorText(const std::exception& E) {
 // plain form, "(K1) or (K2) ...". Beyond that it is written in a form every
 // database can evaluate without one comparison per key per row and without
 // an expression nested one level per record (SQLite refuses more than 1000
-// levels): a single key column becomes "key in (...)" lists of at most 1000
-// values (Oracle's limit), several key columns a balanced tree of "or".
+// levels): a single key column becomes one "key in (...)" list (lists of at
+// most 1000 values for Oracle and SQL Server, which limit them), several key
+// columns a balanced tree of "or".
 class TMirrorCondition {
  public:
-  void Add(const TObuFields& Record, int DbType) {
-    std::string k = Record.BuildKeyCondition(DbType);
+  explicit TMirrorCondition(int DbType)
+      : FDbType(DbType), FInListSize(DbType == 0 || DbType == 1 ? 1000 : SIZE_MAX) {}
+
+  void Add(const TObuFields& Record) {
+    std::string k = Record.BuildKeyCondition(FDbType);
     int keys = 0, key = -1;
     for (int i = 0; i < Record.Count(); ++i)
       if (Record.Column(i).IsKey) ++keys, key = i;
@@ -64,9 +70,9 @@ class TMirrorCondition {
       return w;
     }
     if (FSingleKey) {
-      for (size_t i = 0; i < FValues.size(); i += kInListSize) {
+      for (size_t i = 0; i < FValues.size(); i += std::min(FInListSize, FValues.size() - i)) {
         std::string list = FKeyName + " in (";
-        for (size_t j = i; j < FValues.size() && j < i + kInListSize; ++j)
+        for (size_t j = i; j < FValues.size() && j - i < FInListSize; ++j)
           list += (j == i ? "" : ",") + FValues[j];
         parts.push_back(list + ")");
       }
@@ -79,7 +85,6 @@ class TMirrorCondition {
 
  private:
   static constexpr size_t kExactTerms = 200;
-  static constexpr size_t kInListSize = 1000;
 
   static std::string Balanced(const std::vector<std::string>& Parts, size_t Lo, size_t Hi) {
     if (Hi - Lo == 1) return Parts[Lo];
@@ -87,6 +92,8 @@ class TMirrorCondition {
     return "(" + Balanced(Parts, Lo, mid) + " or " + Balanced(Parts, mid, Hi) + ")";
   }
 
+  const int FDbType;
+  const size_t FInListSize;
   std::vector<std::string> FTerms;
   bool FSingleKey = true;
   std::string FKeyName;
@@ -449,9 +456,9 @@ int TKelvorOperationHandler::UpdateWithParametersCounted(const TObuFields& Recor
 bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int OperationType) {
   if (Records.Count() == 0) return true;
   Records.First();
-  TMirrorCondition w;
-  if (DestinationConnection.InTransaction()) return false;
   const int dbType = CurrentTask->Destination.DbType;
+  TMirrorCondition w(dbType);
+  if (DestinationConnection.InTransaction()) return false;
   DestinationConnection.BeginTrans();
   try {
     bool ok = true;
@@ -472,7 +479,7 @@ bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int O
         case opMirror:
           ok = UpdateWithParametersCounted(record, rows) == 0;
           if (ok) {
-            w.Add(record, dbType);
+            w.Add(record);
             ok = rows != 0 || InsertWithParameters(record) == 0;
           }
           break;
@@ -487,6 +494,9 @@ bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int O
       }
       PostBatchProgress(i + 1, static_cast<size_t>(Records.Count()));
     }
+    if (OperationType == opMirror)
+      for (int k = 0; k < FKnownRecords.Count(); ++k)
+        w.Add(FKnownRecords.Record(k));
     if (OperationType == opMirror && !w.Empty() &&
         ExecDestination(w.DeleteStatement(CurrentTask->FieldMaps.DstTable)) != 0)
       ok = false;
@@ -561,6 +571,7 @@ std::unique_ptr<TObuRec> TKelvorOperationHandler::LoadSourceRecords(const std::s
   if (ReadFailed) *ReadFailed = false;
   if (OpenSource(Command) != 0) return nullptr;
   auto records = std::make_unique<TObuRec>();
+  FKnownRecords.Clear();
   bool failed = false;
   try {
     const TFieldMapCollections& maps = CurrentTask->FieldMaps;
@@ -591,7 +602,10 @@ std::unique_ptr<TObuRec> TKelvorOperationHandler::LoadSourceRecords(const std::s
         else
           scratch.SetValue(i, column.AsString());
       }
-      if (!IsKnownKey(scratch)) records->Add(scratch.CloneRecord());
+      if (!IsKnownKey(scratch))
+        records->Add(scratch.CloneRecord());
+      else if (CurrentTask->FieldMaps.OperationType == opMirror)
+        FKnownRecords.Add(scratch.CloneRecord());
     }
   } catch (const std::exception& e) {
     WriteLog(std::string("在试图建立内存数据集出现失败,具体错误为: ") + ErrorText(e));
@@ -617,7 +631,8 @@ std::string TKelvorOperationHandler::SplitScript(const std::vector<std::string>&
   std::vector<std::string> output;
   std::string current;
   for (const auto& line : Lines) {
-    const std::string s = TrimBlanks(line);
+    // Blanks and tabs around a separator or a comment mark are ignored.
+    const std::string s = TrimText(line);
     if (s.compare(0, 2, "--") == 0) continue;
     if (LowerCase(s.substr(0, 2)) == "go") {
       output.push_back(current);
@@ -656,7 +671,7 @@ bool TKelvorOperationHandler::CopyRecords(TKelvorInstance& Task, TObuRec& Record
   std::vector<std::string> statements;
   std::vector<TUpsertPair> pairs;
   std::vector<std::string> validations;
-  TMirrorCondition w;
+  TMirrorCondition w(dbType);
   for (Records.First(); !Records.Eof(); Records.Next()) {
     const TObuFields& record = *Records.Current();
     if (literal && paired)
@@ -668,9 +683,14 @@ bool TKelvorOperationHandler::CopyRecords(TKelvorInstance& Task, TObuRec& Record
     else
       record.CheckDates(op != opInsert);  // a value that cannot be written ends the run here too
     const std::string key = record.BuildKeyCondition(dbType);
-    if (op == opMirror) w.Add(record, dbType);
+    if (op == opMirror) w.Add(record);
     if (validate) validations.push_back(key.empty() ? validation : validation + " and " + key);
   }
+  // Rows the check condition held back exist in the source all the same:
+  // the mirror must keep them.
+  if (op == opMirror)
+    for (int k = 0; k < FKnownRecords.Count(); ++k)
+      w.Add(FKnownRecords.Record(k));
 
   bool result = false;
   if (Records.Count() == 0)

@@ -107,6 +107,9 @@ class TKelvorOperationHandler {
   void PostBatchProgress(size_t Done, size_t Total);
 
   std::unordered_set<std::string> FCheckKeyIndex;  // lower-cased CheckKeys
+  // Source rows of the last read that the check condition held back; a
+  // mirror's delete must keep them.
+  TObuRec FKnownRecords;
   // Field index per parameter of the destination query's current text, for
   // the column layout it was computed with (held, so that its address is
   // never taken by another layout while it is remembered).

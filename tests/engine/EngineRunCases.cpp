@@ -148,6 +148,20 @@ TEST_P(EngineTypesTest, CheckConditionSkipsKeysTheDestinationHas) {
   EXPECT_THAT(Env->Progress(), HasSubstr("record count:4\r\n"));
 }
 
+TEST_P(EngineTypesTest, MirrorKeepsRowsTheCheckConditionHeldBack) {
+  Destination("(1, 'dst', 1), (2, 'dst', 2), (9, 'gone', 9)");
+  Source("(1, 'src', 10, 0), (2, 'src', 20, 0), (3, 'src', 30, 0)");
+  auto task = Task(opMirror, DstTable, Select(), kIdNameQty);
+  task->CheckCondition = "select id from " + DstTable;
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  // Rows 1 and 2 are in the source: held back from the copy, never deleted.
+  EXPECT_EQ(DestinationRows(), (Rows{"1|dst|1", "2|dst|2", "3|src|30"}));
+  // Every source row known already: nothing to copy, the extra row still goes.
+  Dst->Exec("insert into " + DstTable + "(id, name, qty) values (8, 'gone', 8)");
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(DestinationRows(), (Rows{"1|dst|1", "2|dst|2", "3|src|30"}));
+}
+
 TEST_P(EngineTypesTest, FailingRowLeavesTheDestinationUnchangedAndIsLogged) {
   Destination("(3, 'there', 3)");
   Source("(1, 'n1', 1, 0), (2, 'n2', 2, 0), (3, 'n3', 3, 0), (4, 'n4', 4, 0)");

@@ -100,6 +100,9 @@ TEST(SplitScriptTest, SeparatorsAndComments) {
   EXPECT_EQ(Handler::SplitScript({"  -- comment", "x", "go"}), "x\r\n");
   EXPECT_EQ(Handler::SplitScript({}), "");
   EXPECT_EQ(Handler::SplitScript({"select 1"}), "");
+  // Tabs around a separator or a comment mark count as blanks.
+  EXPECT_EQ(Statements({"a", "\tGO\t", "\t-- note", "b", "\tgo"}),
+            (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(NowMacroTest, EveryNowInAnyCaseBecomesMidnightOfToday) {
