@@ -257,9 +257,16 @@ bool TKelvorOperationHandler::MustStop() {
 // ---------------------------------------------------------------------------
 // Batches
 
-void TKelvorOperationHandler::PostBatchProgress(size_t Done, size_t Total) {
-  if (Done > 0 && Done % kProgressEvery == 0)
-    PostProgress("applied " + std::to_string(Done) + " of " + std::to_string(Total));
+bool TKelvorOperationHandler::ContinueAfterItem(size_t Index, size_t Total) {
+  // A stop request is looked at after items 0, 100, 200 and so on.
+  if (Index % 100 == 0 && MustStop()) {
+    PostProgress(kStoppedLine);
+    return false;
+  }
+  const size_t done = Index + 1;
+  if (done % kProgressEvery == 0)
+    PostProgress("applied " + std::to_string(done) + " of " + std::to_string(Total));
+  return true;
 }
 
 bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query,
@@ -275,12 +282,10 @@ bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuer
         ok = false;
         break;
       }
-      if (i % 100 == 0 && MustStop()) {
-        PostProgress(kStoppedLine);
+      if (!ContinueAfterItem(i, Statements.size())) {
         ok = false;
         break;
       }
-      PostBatchProgress(i + 1, Statements.size());
     }
     if (!ok) {
       Connection.RollbackTrans();
@@ -330,12 +335,10 @@ int TKelvorOperationHandler::RunUpsertBatch(const std::vector<TUpsertPair>& Pair
         ok = false;
         break;
       }
-      if (i % 100 == 0 && MustStop()) {
-        PostProgress(kStoppedLine);
+      if (!ContinueAfterItem(i, Pairs.size())) {
         ok = false;
         break;
       }
-      PostBatchProgress(i + 1, Pairs.size());
     }
     if (!ok) {
       DestinationConnection.RollbackTrans();
@@ -487,12 +490,10 @@ bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int O
           break;
       }
       if (!ok) break;
-      if (i % 100 == 0 && MustStop()) {
+      if (!ContinueAfterItem(i, static_cast<size_t>(Records.Count()))) {
         ok = false;
-        PostProgress(kStoppedLine);
         break;
       }
-      PostBatchProgress(i + 1, static_cast<size_t>(Records.Count()));
     }
     if (OperationType == opMirror)
       for (int k = 0; k < FKnownRecords.Count(); ++k)

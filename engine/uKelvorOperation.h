@@ -104,7 +104,9 @@ class TKelvorOperationHandler {
   bool RunCommandScript(TKelvorInstance& Task);
   bool CopyRecords(TKelvorInstance& Task, TObuRec& Records);
   void FillParameters(const TObuFields& Record, bool ForInsert);
-  void PostBatchProgress(size_t Done, size_t Total);
+  // After item Index of a batch of Total: false when the task must stop
+  // (the stopped line is posted); posts a progress line now and then.
+  bool ContinueAfterItem(size_t Index, size_t Total);
 
   std::unordered_set<std::string> FCheckKeyIndex;  // lower-cased CheckKeys
   // Source rows of the last read that the check condition held back; a
