@@ -72,7 +72,10 @@ int main(int argc, char** argv) {
     if (!servicesEnded || !WaitForAllThreads(kThreadGrace)) {
       // A daemon stuck in a database call still uses its task record, whose
       // dialog must not be freed on that thread after the application is
-      // gone: the process ends here, as it would have ended the thread.
+      // gone: the process ends here, as it would have ended the thread,
+      // once whatever it logged meanwhile is written.
+      StopLogService();
+      StopReportService();
       std::fflush(nullptr);
       std::_Exit(result);
     }
