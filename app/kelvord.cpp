@@ -142,10 +142,11 @@ int main(int argc, char** argv) {
   }
   manager->WaitFor();
   manager.reset();
-  kelvor::WaitForAllThreads(std::chrono::seconds(30));
   PrintChannels();
   kelvor::StopLogService();
   kelvor::StopReportService();
+  // Every body has returned; let the last ones finish freeing themselves.
+  kelvor::WaitForAllThreads(std::chrono::seconds(10));
   const int failures = kelvor::RunStatistics().Failures.load();
   return failures > 0 ? 1 : 0;
 }

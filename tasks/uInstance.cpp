@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "tasks/uInstanceCollections.h"
+#include "xml/uXmlScanner.h"
 
 namespace kelvor {
 
@@ -16,9 +17,16 @@ TInstanceEditorFactory& Factory() {
 void SetInstanceEditorFactory(TInstanceEditorFactory NewFactory) {
   Factory() = std::move(NewFactory);
 }
-const TInstanceEditorFactory& InstanceEditorFactory() { return Factory(); }
+const TInstanceEditorFactory& InstanceEditorFactory() {
+  return Factory();
+}
 
-TKelvorInstance::TKelvorInstance() = default;
+TKelvorInstance::TKelvorInstance() : Scanner(std::make_unique<TXmlScanner>()) {
+  Scanner->StartTagEvent = [this](TCustomXmlScanner&, const std::string& TagName,
+                                  const TAttrList& Attributes) {
+    StartElement(TagName, Attributes);
+  };
+}
 TKelvorInstance::~TKelvorInstance() = default;
 
 TInstanceEditor* TKelvorInstance::Editor() {

@@ -28,6 +28,8 @@ namespace kelvor {
 
 class TInstanceCollections;
 class TBroadMessage;
+class TXmlScanner;
+class TAttrList;
 
 // Database type codes (DbType), in the order of the dialog's type lists.
 enum TDbTypeCode : int32_t {
@@ -110,6 +112,7 @@ class TKelvorInstance : public TSyncInstance {
   TSyncDataSource Source;
   TSyncDataSource Destination;
   TFieldMapCollections FieldMaps;
+  std::unique_ptr<TXmlScanner> Scanner;  // reads the task file; only its start tags are used
   std::string CurrentElement;  // upper-cased name of the element last started while reading
 
   // Task file operations (tasks/uInstanceFile.cpp).
@@ -121,6 +124,9 @@ class TKelvorInstance : public TSyncInstance {
   // false when it could not be written. SaveToFile is this without the answer.
   bool WriteTaskFile(const std::string& FileName);
   void DeleteTaskFile();
+  // The scanner's start-tag event: fills the fields an element carries.
+  // Throws when an integer attribute does not convert, which ends reading.
+  void StartElement(const std::string& TagName, const TAttrList& Attributes);
 
   // Editing (window thread only). The editor is built on first use through
   // the registered factory; without one, Edit and EditNew return false.

@@ -12,7 +12,9 @@ namespace {
 constexpr const char* kIndexHeader = "#define all tasks....";
 }
 
-TInstanceCollections::~TInstanceCollections() { Clear(); }
+TInstanceCollections::~TInstanceCollections() {
+  Clear();
+}
 
 void TInstanceCollections::SetFolder(const std::string& Path) {
   FFolder = IncludeTrailingSeparator(NormalizeSeparators(Path));
@@ -70,7 +72,8 @@ void TInstanceCollections::Clear() {
     std::lock_guard<std::mutex> lock(CatalogueLock);
     removed.swap(FItems);
   }
-  for (auto& item : removed) item.reset();  // first entry first
+  for (auto& item : removed)
+    item.reset();  // first entry first
 }
 
 bool TInstanceCollections::LoadAll() {

@@ -1,0 +1,258 @@
+// The task file: its exact layout, what reads back, and how reading ends.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/TextFile.h"
+#include "support/TestSupport.h"
+#include "tasks/uInstance.h"
+
+namespace kelvor {
+namespace {
+
+// A task with two field map entries and a two-line command holding a quote,
+// "<" and ">".
+std::unique_ptr<TKelvorInstance> SampleTask() {
+  auto t = std::make_unique<TKelvorInstance>();
+  t->MissionName = "orders";
+  t->Version = "1.2";
+  t->IsActive = true;
+  t->Note = "nightly copy";
+  t->Mode = 1;
+  t->TimePoint = "23:30";
+  t->TimeDistance = 12;
+  t->WeekSet = 5;
+  t->DaySet = 0;
+  t->ScheduleMode = 1;
+  t->CheckCondition = "select id from orders";
+  t->Source = {"../data/shop.db", "reader", "pw1", 2, "localhost"};
+  t->Destination = {"warehouse", "loader", "pw2", 3, "dbhost"};
+  t->FieldMaps.Namespace = "ns";
+  t->FieldMaps.SetCommand("select * from orders\r\nwhere a < 1 and b > 2 and c = \"x\"");
+  t->FieldMaps.SetValidationSrc("update orders set flag = 1 where 1=1");
+  t->FieldMaps.DstTable = "orders";
+  t->FieldMaps.OperationType = 1;
+  t->FieldMaps.SetFieldMapText("<id>:<id|integer|0|true>\r\n<name>:<name|varchar|32|false>");
+  return t;
+}
+
+TEST(TaskFileLayoutTest, ByteForByte) {
+  const std::string expected =
+      "<xml version=\"1.0\">\r\n"
+      "  <data_operation mission_name=\"orders\" version=\"1.2\" isactive=\"true\" "
+      "note=\"nightly copy\" >\r\n"
+      "  <mode_define mode=\"1\" time_point=\"23:30\" time_distance=\"12\" weekset=\"5\" "
+      "dayset=\"0\" schedulemode=\"1\" checkcondition = \"select id from orders\" "
+      "></mode_define>\r\n"
+      "  <db_src dbname=\"../data/shop.db\" dbuser=\"reader\" dbpwd=\"pw1\" dbtype=\"2\" "
+      "dbserver=\"localhost\" ></db_src>\r\n"
+      "  <db_dst dbname=\"warehouse\" dbuser=\"loader\" dbpwd=\"pw2\" dbserver=\"dbhost\" "
+      "dbtype=\"3\" ></db_dst>\r\n"
+      "  <maps namespace = \"ns\" >\r\n"
+      "    <script command=\"select * from orders&nsp;&nsp;where a &lt 1 and b &gt 2 and c = "
+      "&qtx&qt\" validationsrc=\"update orders set flag = 1 where 1=1\" validationdst=\"\" "
+      "></script>\r\n"
+      "    <dst_table name=\"orders\" operationtype=\"1\" ></dst_table>\r\n"
+      "    <fields count=\"2\" >\r\n"
+      "      <field src= \"id\" dst =\"id\"  fieldtype=\"integer\" fieldlen=\"0\" iskey=\"true\" "
+      "></field>\r\n"
+      "      <field src= \"name\" dst =\"name\"  fieldtype=\"varchar\" fieldlen=\"32\" "
+      "iskey=\"false\" ></field>\r\n"
+      "    </fields>\r\n"
+      "  </maps>\r\n"
+      "\r\n"
+      "</data_operation>\r\n"
+      "</xml>\r\n";
+  auto t = SampleTask();
+  EXPECT_EQ(t->SaveToText(), expected);
+
+  test::TempDir dir;
+  const std::string path = dir.Sub("orders.xml");
+  t->SaveToFile(path);
+  EXPECT_EQ(test::ReadFileOrEmpty(path), expected);
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);  // it holds passwords
+}
+
+TEST(TaskFileLayoutTest, NoFieldsNoFieldLines) {
+  TKelvorInstance t;
+  const std::string text = t.SaveToText();
+  EXPECT_NE(text.find("    <fields count=\"0\" >\r\n    </fields>\r\n"), std::string::npos);
+}
+
+TEST(TaskFileRoundTripTest, EveryDefinitionFieldComesBack) {
+  auto t = SampleTask();
+  t->Note = "line one\r\nline\ttwo";
+  t->CheckCondition = "select id\r\nfrom orders";
+  t->FieldMaps.SetValidationSrc("update a\r\nset b = 1 where 1=1");
+  t->FieldMaps.SetValidationDst("check\r\nthis");
+  t->FieldMaps.GetItem(1)->FieldType = "";
+  test::TempDir dir;
+  const std::string path = dir.Sub("orders.xml");
+  t->SaveToFile(path);
+
+  TKelvorInstance r;
+  ASSERT_TRUE(r.LoadFromFile(path));
+  EXPECT_EQ(r.FileName, path);
+  EXPECT_EQ(r.MissionName, "orders");
+  EXPECT_EQ(r.Version, "1.2");
+  EXPECT_TRUE(r.IsActive);
+  EXPECT_EQ(r.Mode, 1);
+  EXPECT_EQ(r.TimePoint, "23:30");
+  EXPECT_EQ(r.TimeDistance, 12);
+  EXPECT_EQ(r.WeekSet, 5);
+  EXPECT_EQ(r.DaySet, 0);
+  EXPECT_EQ(r.ScheduleMode, 1);
+  EXPECT_EQ(r.Source.DbName, "../data/shop.db");
+  EXPECT_EQ(r.Source.DbUser, "reader");
+  EXPECT_EQ(r.Source.DbPwd, "pw1");
+  EXPECT_EQ(r.Source.DbType, 2);
+  EXPECT_EQ(r.Source.DbServer, "localhost");
+  EXPECT_EQ(r.Destination.DbName, "warehouse");
+  EXPECT_EQ(r.Destination.DbType, 3);
+  EXPECT_EQ(r.Destination.DbServer, "dbhost");
+  EXPECT_EQ(r.FieldMaps.Namespace, "ns");
+  EXPECT_EQ(r.FieldMaps.DstTable, "orders");
+  EXPECT_EQ(r.FieldMaps.OperationType, 1);
+  // The command comes back exactly, line break, quote, "<" and ">" included.
+  EXPECT_EQ(r.FieldMaps.GetCommand(), t->FieldMaps.GetCommand());
+  // The other multi-line texts lose their line breaks and tabs to blanks.
+  EXPECT_EQ(r.Note, "line one  line two");
+  EXPECT_EQ(r.CheckCondition, "select id  from orders");
+  EXPECT_EQ(r.FieldMaps.GetValidationSrc(), "update a  set b = 1 where 1=1");
+  EXPECT_EQ(r.FieldMaps.GetValidationDst(), "check  this");
+  ASSERT_EQ(r.FieldMaps.Count(), 2);
+  EXPECT_EQ(r.FieldMaps.GetFieldMapText(),
+            "<id>:<id|integer|0|true>\r\n<name>:<name|varchar2|32|false>\r\n");
+  EXPECT_EQ(r.FieldMaps.GetItem(1)->FieldType, "");  // "varchar2" belongs to the line form only
+}
+
+TEST(TaskFileRoundTripTest, QuotesAndAmpersandsInPlainValuesSurvive) {
+  TKelvorInstance t;
+  t.MissionName = "q";
+  t.Source.DbPwd = "p\"w&amp;x;y";
+  t.CheckCondition = "select id from t where name = \"a&b\" and c = 'x;y'";
+  t.Destination.DbServer = "host \"main\"";
+  t.FieldMaps.SetValidationSrc("update t set a = 1 where b <> 2; -- &lt;");
+  test::TempDir dir;
+  t.SaveToFile(dir.Sub("q.xml"));
+  TKelvorInstance r;
+  ASSERT_TRUE(r.LoadFromFile(dir.Sub("q.xml")));
+  EXPECT_EQ(r.Source.DbPwd, t.Source.DbPwd);
+  EXPECT_EQ(r.CheckCondition, t.CheckCondition);
+  EXPECT_EQ(r.Destination.DbServer, t.Destination.DbServer);
+  EXPECT_EQ(r.FieldMaps.GetValidationSrc(), t.FieldMaps.GetValidationSrc());
+}
+
+// Reading files written by hand or by other installations.
+class TaskFileReaderTest : public ::testing::Test {
+ protected:
+  bool Load(const std::string& Text, TKelvorInstance& Task) {
+    test::WriteFileOrDie(Dir.Sub("t.xml"), Text);
+    return Task.LoadFromFile(Dir.Sub("t.xml"));
+  }
+  test::TempDir Dir;
+};
+
+TEST_F(TaskFileReaderTest, MissingFileReadsAsEmpty) {
+  TKelvorInstance t;
+  t.MissionName = "kept";
+  EXPECT_TRUE(t.LoadFromFile(Dir.Sub("nothing.xml")));
+  EXPECT_EQ(t.MissionName, "kept");
+}
+
+TEST_F(TaskFileReaderTest, UpperCaseNamesReadLikeLowerCase) {
+  TKelvorInstance t;
+  ASSERT_TRUE(
+      Load("<MODE_DEFINE MODE=\"2\" Time_Point='08:15'></MODE_DEFINE>"
+           "<Data_Operation ISACTIVE=\"TRUE\" Mission_Name=\"m\">",
+           t));
+  EXPECT_EQ(t.Mode, 2);
+  EXPECT_EQ(t.TimePoint, "08:15");
+  EXPECT_TRUE(t.IsActive);
+  EXPECT_EQ(t.MissionName, "m");
+  EXPECT_EQ(t.CurrentElement, "DATA_OPERATION");
+}
+
+TEST_F(TaskFileReaderTest, FlagsAndReferences) {
+  TKelvorInstance t;
+  ASSERT_TRUE(
+      Load("<data_operation isactive=\"yes\" note=\"a&lt;b&#65;&foo;\r\nc\" >"
+           "<db_src dbpwd=\"x&amp;y\" dbname=\"a&b\">",
+           t));
+  EXPECT_FALSE(t.IsActive);
+  EXPECT_EQ(t.Note, "a<bA&foo;  c");
+  EXPECT_EQ(t.Source.DbPwd, "x&y");
+  EXPECT_EQ(t.Source.DbName, "a&b");  // no ";" after the "&": kept as written
+}
+
+TEST_F(TaskFileReaderTest, FieldsAddEntriesOnlyForStartTags) {
+  TKelvorInstance t;
+  ASSERT_TRUE(
+      Load("<fields count=\"1\">"
+           "<field src=\"a\" dst=\"a\" fieldlen=\"x\" iskey=\"true\"></field>"
+           "<field src=\"b\" dst=\"b\" fieldlen=\"7\"/>"
+           "<field src=\"c\" dst=\"c\" fieldlen=\"3\"></field>"
+           "</fields>",
+           t));
+  ASSERT_EQ(t.FieldMaps.Count(), 2);  // the count does not limit, the empty tag adds nothing
+  EXPECT_EQ(t.FieldMaps.GetItem(0)->FieldLen, 0);  // a bad length gives 0 and reading goes on
+  EXPECT_TRUE(t.FieldMaps.GetItem(0)->IsKey);
+  EXPECT_EQ(t.FieldMaps.GetItem(1)->Src, "c");
+  EXPECT_EQ(t.FieldMaps.GetItem(1)->FieldLen, 3);
+}
+
+TEST_F(TaskFileReaderTest, BadIntegerEndsReadingAndAnswersFalse) {
+  TKelvorInstance t;
+  // Attributes are visited in byte order of their names: dbname, dbpwd,
+  // dbtype (bad), dbuser. What comes after is not read.
+  EXPECT_FALSE(
+      Load("<db_src dbuser=\"u\" dbtype=\"x\" dbpwd=\"p\" dbname=\"n\"></db_src>"
+           "<dst_table name=\"never\"></dst_table>",
+           t));
+  EXPECT_EQ(t.Source.DbName, "n");
+  EXPECT_EQ(t.Source.DbPwd, "p");
+  EXPECT_EQ(t.Source.DbUser, "");
+  EXPECT_EQ(t.FieldMaps.DstTable, "");
+  TKelvorInstance empty;
+  EXPECT_FALSE(Load("<mode_define mode=\"\">", empty));
+  TKelvorInstance count;
+  EXPECT_FALSE(Load("<fields count=\"two\"><field src=\"a\"></field>", count));
+  EXPECT_EQ(count.FieldMaps.Count(), 0);
+}
+
+TEST_F(TaskFileReaderTest, Utf8DeclarationConvertsToTheSingleByteCodePage) {
+  TKelvorInstance with, without;
+  const std::string body = "<data_operation note=\"caf\xC3\xA9 \xE4\xB8\xAD\">";
+  ASSERT_TRUE(Load("<?xml version=\"1.0\"?>" + body, with));
+  EXPECT_EQ(with.Note, "caf\xE9 \xBF");
+  ASSERT_TRUE(Load(body, without));
+  EXPECT_EQ(without.Note, "caf\xC3\xA9 \xE4\xB8\xAD");
+}
+
+TEST_F(TaskFileReaderTest, ByteZeroEndsTheDocument) {
+  TKelvorInstance t;
+  ASSERT_TRUE(Load(
+      std::string("<data_operation mission_name=\"a\">") + '\0' + "<dst_table name=\"b\">", t));
+  EXPECT_EQ(t.MissionName, "a");
+  EXPECT_EQ(t.FieldMaps.DstTable, "");
+}
+
+TEST_F(TaskFileReaderTest, CommandAttributeIsUnescaped) {
+  TKelvorInstance t;
+  ASSERT_TRUE(Load("<script command=\"a &gt; 1 and b = &nbsp;x&nbsp;&nsp;&nsp;go\">", t));
+  EXPECT_EQ(t.FieldMaps.GetCommand(), "a > 1 and b = \"x\"\r\ngo");
+}
+
+TEST(TaskFileDeleteTest, DeletesItsOwnFileOnly) {
+  test::TempDir dir;
+  TKelvorInstance t;
+  t.FileName = dir.Sub("a.xml");
+  test::WriteFileOrDie(t.FileName, "x");
+  t.DeleteTaskFile();
+  EXPECT_FALSE(test::ReadFileOrEmpty(t.FileName).size());
+  t.DeleteTaskFile();  // already gone: nothing happens
+}
+
+}  // namespace
+}  // namespace kelvor
