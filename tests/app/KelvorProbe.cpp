@@ -184,8 +184,12 @@ class TProbe : public QObject {
     Check(PaneText("MemoStatus").contains(U("任务<") + FTask + U(">已经运行...")),
           "the console shows the daemon's start line");
     Check(PaneText("MemoStatus").contains(U("启动完成.")), "the console shows the service lines");
-    Check(Action("btnStopMission")->isEnabled() || Action("N_StopMission")->isEnabled(),
-          "stop task is offered for the running row");
+    // The task commands follow a row when it is selected: select it anew.
+    List()->clearSelection();
+    List()->selectRow(TaskRow());
+    Check(Action("btnStopMission")->isEnabled() && Action("N_StopMission")->isEnabled() &&
+              !Action("btnStartMission")->isEnabled(),
+          "stop task, not start task, is offered for the running row");
     Shoot(Main(), "02-running");
     ReleaseLock();
     FStep = 2;

@@ -88,7 +88,7 @@ TEST_F(MainViewTest, SelectionAndCommandsReachTheController) {
   EXPECT_TRUE(Main.n_ActiveMission->isEnabled());
   EXPECT_FALSE(Main.n_disableMission->isEnabled());
   Main.n_ActiveMission->trigger();
-  EXPECT_TRUE(inactive->IsActive);
+  EXPECT_TRUE(Framework->Missions().FindByName(inactive->MissionName)->IsActive);
   EXPECT_EQ(Main.MissionCell(1, TfrmMain::colActivation), "已激活");
   EXPECT_EQ(Main.SelectedMissionRow(), 1);
   EXPECT_TRUE(Main.btnStartMission->isEnabled());
@@ -117,7 +117,11 @@ TEST_F(MainViewTest, SelectionAndCommandsReachTheController) {
   ASSERT_EQ(Editors.Calls.size(), 2u);
   EXPECT_EQ(Editors.Calls[1].Name, active->MissionName);
 
-  // Delete through the menu, answered Cancel.
+  // Delete through the menu: the running task is refused, the other one
+  // asked for and kept on Cancel.
+  Main.n_deletemission->trigger();
+  EXPECT_EQ(TDialogs::Shown().back(), U("当前任务正在运行中，不能删除!"));
+  Main.ListViewInstances->selectRow(1);
   TDialogs::PushAnswer(false);
   Main.n_deletemission->trigger();
   EXPECT_EQ(TDialogs::Shown().back(), U("是否真的删除该任务?"));

@@ -191,7 +191,7 @@ TEST_F(SyncServiceTest, StartOfAnInactiveOrUnwatchedTaskAsksNothing) {
   // Activated later, it still has no daemon until the service starts again.
   View.ClickRow(0);
   Framework->ActivateMission();
-  EXPECT_TRUE(inactive->IsActive);
+  EXPECT_TRUE(Framework->Missions().FindByName(inactive->MissionName)->IsActive);
   Framework->StartSelectedMission();
   EXPECT_EQ(View.WaitedMs, 0);
   EXPECT_EQ(ChannelOf(inactive->MissionName), nullptr);
@@ -294,8 +294,9 @@ TEST_F(SyncServiceTest, ExitStopsTheServiceWithoutWaitingForDaemons) {
   View.Answers = {true};
   EXPECT_TRUE(Framework->ConfirmClose());  // returns with the held run still on
   EXPECT_EQ(RunState(held->MissionName), 1);
-  EXPECT_TRUE(held->StopRequested);
-  EXPECT_TRUE(watch->StopRequested);
+  // Every task was asked to stop.
+  EXPECT_TRUE(Framework->Missions().FindByName(held->MissionName)->IsFinished());
+  EXPECT_TRUE(Framework->Missions().FindByName(watch->MissionName)->IsFinished());
   // The program's exit: a bounded wait, which a held run outlasts.
   EXPECT_FALSE(Framework->StopServiceForExit(std::chrono::milliseconds(300)));
   lock.Release();
