@@ -38,6 +38,8 @@ class MainViewTest : public ::testing::Test {
     EXPECT_TRUE(Main.TimerReady->isActive());
     EXPECT_TRUE(Main.TimerMessage->isActive());
     ASSERT_TRUE(QTest::qWaitFor([&] { return Main.isEnabled(); }, 5000));
+    // The manager has built its daemons from the catalogue as it was.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Framework->Service()->Started(); }, 5000));
   }
   std::shared_ptr<TKelvorInstance> Listed(const std::string& Base, bool Active) {
     auto task = Home.WatchTask(test::UniqueName(Base));

@@ -49,6 +49,8 @@ class SyncFrameworkTest : public ::testing::Test {
   void StartUp() {
     Framework->MainFormShow();
     Framework->ReadyTimer();
+    // The manager has built its daemons from the catalogue as it was.
+    ASSERT_TRUE(test::WaitUntil([&] { return Framework->Service()->Started(); }));
   }
 
   test::FixedClock Clock{At(2026, 3, 9, 9, 0, 0)};
