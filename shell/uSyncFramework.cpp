@@ -48,10 +48,9 @@ TSyncFramework::TSyncFramework(TSyncView& View)
   FMissions.SetFolder(FAppPath + "../tasks/dbtasks/");
 }
 
-TSyncFramework::~TSyncFramework() {
-  // The manager refers to the catalogue; it must not outlive it.
-  FService.reset();
-}
+// The program stops the service and waits for its threads
+// (StopServiceForExit) before the catalogue they use goes with the controller.
+TSyncFramework::~TSyncFramework() = default;
 
 // ---------------------------------------------------------------------------
 // Helpers

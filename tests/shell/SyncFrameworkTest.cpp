@@ -326,16 +326,6 @@ TEST_F(SyncFrameworkTest, NewTaskIsStoredListedAndIndexedKeepingTheSelection) {
   EXPECT_EQ(reread.SaveToText(), task->SaveToText());
 }
 
-TEST_F(SyncFrameworkTest, NewTaskWithATakenNameIsRefused) {
-  auto old = AddTask(Unique("taken"));
-  Framework->FillMissionList();
-  Editors.Push(TEditorStep{true, old->MissionName, nullptr});
-  Framework->NewMission();
-  ASSERT_EQ(Editors.Calls.size(), 1u);
-  EXPECT_TRUE(Editors.Calls[0].NameRefused);
-  EXPECT_EQ(Framework->Missions().Count(), 1);
-}
-
 TEST_F(SyncFrameworkTest, EditSavesTheTaskAndKeepsItSelected) {
   AddTask(Unique("other"));
   auto task = AddTask(Unique("edited"));
@@ -389,17 +379,6 @@ TEST_F(SyncFrameworkTest, RenameMovesTheFileAndRewritesTheIndex) {
   ASSERT_TRUE(next.LoadAll());
   ASSERT_EQ(next.Count(), 2);
   EXPECT_EQ(next.GetItem(1)->MissionName, name);
-}
-
-TEST_F(SyncFrameworkTest, RenameToAnotherTasksNameIsRefused) {
-  auto a = AddTask(Unique("a"));
-  auto b = AddTask(Unique("b"));
-  Framework->FillMissionList();
-  View.ClickRow(1);
-  Editors.Push(TEditorStep{true, a->MissionName, nullptr});
-  Framework->EditMission();
-  EXPECT_TRUE(Editors.Calls.back().NameRefused);
-  EXPECT_NE(b->MissionName, a->MissionName);
 }
 
 TEST_F(SyncFrameworkTest, DeleteAsksThenRemovesFileEntryAndRow) {
