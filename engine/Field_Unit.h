@@ -121,6 +121,8 @@ class TObuFields {
 
   // Identifies the column layout; records cloned from one template share it.
   const void* LayoutId() const { return FColumns.get(); }
+  // The layout itself: held, it keeps LayoutId from naming another layout.
+  std::shared_ptr<const void> Layout() const { return FColumns; }
 
   // Bytes of value text and large-object data held (for memory accounting).
   size_t DataBytes() const { return FData.size(); }

@@ -350,13 +350,13 @@ void TKelvorOperationHandler::FillParameters(const TObuFields& Record, bool ForI
   // Every record of a run shares one column layout, so the field of each
   // parameter is looked up once per statement text.
   const int count = DestinationQuery.ParamCount();
-  if (FParamMapText != DestinationQuery.SQL() || FParamMapLayout != Record.LayoutId() ||
+  if (FParamMapText != DestinationQuery.SQL() || FParamMapLayout.get() != Record.LayoutId() ||
       static_cast<int>(FParamMap.size()) != count) {
     FParamMap.assign(static_cast<size_t>(count), -1);
     for (int i = 0; i < count; ++i)
       FParamMap[static_cast<size_t>(i)] = Record.IndexOfField(DestinationQuery.Param(i).Name());
     FParamMapText = DestinationQuery.SQL();
-    FParamMapLayout = Record.LayoutId();
+    FParamMapLayout = Record.Layout();
   }
   for (int i = 0; i < count; ++i) {
     TDbParam& p = DestinationQuery.Param(i);
@@ -400,7 +400,15 @@ int TKelvorOperationHandler::InsertWithParameters(const TObuFields& Record) {
     DestinationQuery.SetPrepared(false);
     DestinationQuery.SetPrepared(true);
     DestinationQuery.SetParamCheck(true);
-    sql = Record.BuildParamInsertSql(CurrentTask->FieldMaps.DstTable);
+    // The text depends on the table and the column names only: built once
+    // per layout, not once per record.
+    const std::string& table = CurrentTask->FieldMaps.DstTable;
+    if (FInsertSqlLayout.get() != Record.LayoutId() || FInsertSqlTable != table) {
+      FInsertSql = Record.BuildParamInsertSql(table);
+      FInsertSqlTable = table;
+      FInsertSqlLayout = Record.Layout();
+    }
+    sql = FInsertSql;
     DestinationQuery.SetSQL(sql);
     FillParameters(Record, true);
     DestinationQuery.ExecSQL();
@@ -421,7 +429,10 @@ int TKelvorOperationHandler::UpdateWithParametersCounted(const TObuFields& Recor
   try {
     DestinationQuery.Close();
     DestinationQuery.ClearParams();
-    DestinationQuery.SetPrepared(true);
+    // The WHERE part carries the record's key values, so the text is new for
+    // almost every record: compiling it to keep would cost the server a
+    // prepare and a later release per record, and gain nothing.
+    DestinationQuery.SetPrepared(false);
     sql = Record.BuildParamUpdateSql(CurrentTask->FieldMaps.DstTable,
                                      CurrentTask->Destination.DbType);
     DestinationQuery.SetSQL(sql);
@@ -698,7 +709,14 @@ bool TKelvorOperationHandler::Execute(TKelvorInstance& Task) {
     Task.RecordFailure();
     return false;
   }
-  if (!Task.CheckCondition.empty()) LoadCheckKeys();
+  if (!Task.CheckCondition.empty()) {
+    LoadCheckKeys();
+  } else {
+    // Keys left by an earlier run whose task had a check condition must not
+    // hold back rows of a task that has none (any more).
+    CheckKeys.clear();
+    FCheckKeyIndex.clear();
+  }
 
   bool result = false;
   std::unique_ptr<TObuRec> records;

@@ -108,10 +108,15 @@ class TKelvorOperationHandler {
 
   std::unordered_set<std::string> FCheckKeyIndex;  // lower-cased CheckKeys
   // Field index per parameter of the destination query's current text, for
-  // the column layout it was computed with.
+  // the column layout it was computed with (held, so that its address is
+  // never taken by another layout while it is remembered).
   std::string FParamMapText;
-  const void* FParamMapLayout = nullptr;
+  std::shared_ptr<const void> FParamMapLayout;
   std::vector<int> FParamMap;
+  // The parameterised INSERT text of one table and column layout.
+  std::string FInsertSqlTable;
+  std::shared_ptr<const void> FInsertSqlLayout;
+  std::string FInsertSql;
 };
 
 }  // namespace kelvor

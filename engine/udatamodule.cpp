@@ -55,11 +55,15 @@ int TgDataModule::FieldCount() const {
   return FImpl->ADOQuery.FieldCount();
 }
 
+// An index out of range answers with no entry: the dialog must never see
+// the query's error.
 std::string TgDataModule::FieldName(int Index) const {
+  if (Index < 0 || Index >= FieldCount()) return std::string();
   return FImpl->ADOQuery.Field(Index).FieldName();
 }
 
 int TgDataModule::FieldSize(int Index) const {
+  if (Index < 0 || Index >= FieldCount()) return 0;
   return static_cast<int>(FImpl->ADOQuery.Field(Index).Size());
 }
 

@@ -27,7 +27,8 @@ class TgDataModule {
   // error, nothing logged.
   bool OpenQuery(const std::string& Sql);
 
-  // Columns of the result OpenQuery opened last.
+  // Columns of the result OpenQuery opened last (none after a failed open);
+  // an index out of range gives "" and 0.
   int FieldCount() const;
   std::string FieldName(int Index) const;
   int FieldSize(int Index) const;

@@ -1,0 +1,408 @@
+// Task runs of every operation type, written once and run for every pair of
+// source and destination (see EngineHarness.h).
+#include "EngineHarness.h"
+
+namespace kelvor::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using Rows = std::vector<std::string>;
+
+// A row source of the numbers 1..N as column i, for "insert ... select".
+std::string Series(int N) {
+  return "(with recursive s(i) as (select 1 union all select i + 1 from s where i < " +
+         std::to_string(N) + ") select i from s) q";
+}
+
+std::vector<TRunConfig> SqliteSources() {
+  std::vector<TRunConfig> r;
+  for (const TRunConfig& c : RunConfigs())
+    if (c.Source == TDbSide::SQLite) r.push_back(c);
+  return r;
+}
+
+const std::vector<TMapEntry> kIdNameQty = {{"id", true}, {"name"}, {"qty"}};
+
+// A source of (id, name, qty, done) and a destination of (id, name, qty).
+class EngineTypesTest : public EngineRunTest {
+ protected:
+  void SetUp() override {
+    EngineRunTest::SetUp();
+    if (IsSkipped()) return;
+    SrcTable = Src->CreateTable("id INTEGER, name VARCHAR(32), qty INTEGER, done INTEGER");
+    DstTable = Dst->CreateTable("id INTEGER primary key, name VARCHAR(32), qty INTEGER");
+  }
+  void Source(const std::string& Values) {
+    Src->Exec("insert into " + SrcTable + "(id, name, qty, done) values " + Values);
+  }
+  void Destination(const std::string& Values) {
+    Dst->Exec("insert into " + DstTable + "(id, name, qty) values " + Values);
+  }
+  Rows DestinationRows() {
+    return Dst->Rows("select id, name, qty from " + DstTable + " order by id");
+  }
+  std::string Select() const { return "select id, name, qty from " + SrcTable; }
+
+  std::string SrcTable, DstTable;
+};
+
+TEST_P(EngineTypesTest, InsertCopiesRowsAndValidationMakesTheSecondRunCopyNothing) {
+  Source("(1, 'a', 10, 0), (2, 'b', 20, 0), (3, 'c', 30, 1)");
+  auto task = Task(opInsert, DstTable, Select() + " where done <> 1", kIdNameQty,
+                   "update " + SrcTable + " set done = 1 where 1=1");
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(DestinationRows(), (Rows{"1|a|10", "2|b|20"}));
+  EXPECT_EQ(Src->Rows("select id, done from " + SrcTable + " order by id"),
+            (Rows{"1|1", "2|1", "3|1"}));
+  EXPECT_EQ(task->RecordCount, 2);
+  EXPECT_TRUE(task->Executed);
+  EXPECT_EQ(task->FailCount, 0);
+  EXPECT_EQ(Env->Progress(), "begin to open record...\r\nrecord count:2\r\n");
+
+  // Every row is marked: the second run reads nothing and inserts nothing
+  // (a second insert of the same keys would break the primary key).
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(DestinationRows(), (Rows{"1|a|10", "2|b|20"}));
+  EXPECT_EQ(task->RecordCount, 0);
+  EXPECT_THAT(Env->Progress(), HasSubstr("record count:0\r\n"));
+  EXPECT_THAT(Env->LogText(), Not(HasSubstr("error")));
+}
+
+TEST_P(EngineTypesTest, UpdateThenInsertKeepsQuotesAndDollarPairsInValues) {
+  Destination("(1, 'old', 1), (5, 'keep', 5)");
+  Source("(1, 'new', 10, 0), (2, 'O''Brien', 20, 0), (3, 'a $$ b', 30, 0), (4, '$$', 40, 0)");
+  auto task = Task(opUpdateThenInsert, DstTable, Select(), kIdNameQty);
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(DestinationRows(),
+            (Rows{"1|new|10", "2|O'Brien|20", "3|a $$ b|30", "4|$$|40", "5|keep|5"}));
+  EXPECT_EQ(task->RecordCount, 4);
+  // A second run finds every key and only updates.
+  Src->Exec("update " + SrcTable + " set qty = qty + 1");
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(DestinationRows(),
+            (Rows{"1|new|11", "2|O'Brien|21", "3|a $$ b|31", "4|$$|41", "5|keep|5"}));
+}
+
+TEST_P(EngineTypesTest, UpdateChangesOnlyRowsThatExist) {
+  Destination("(1, 'old', 1), (2, 'old', 2)");
+  Source("(1, 'x', 10, 0), (3, 'y', 30, 0)");
+  auto task = Task(opUpdate, DstTable, Select(), kIdNameQty);
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(DestinationRows(), (Rows{"1|x|10", "2|old|2"}));
+  EXPECT_EQ(task->RecordCount, 2);
+}
+
+TEST_P(EngineTypesTest, MirrorUpdatesInsertsAndDeletesExtraRows) {
+  Destination("(1, 'old', 1), (2, 'gone', 2), (9, 'gone', 9)");
+  Source("(1, 'a', 10, 0), (3, 'b', 30, 0)");
+  auto task = Task(opMirror, DstTable, Select(), kIdNameQty);
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(DestinationRows(), (Rows{"1|a|10", "3|b|30"}));
+  EXPECT_EQ(task->RecordCount, 2);
+}
+
+TEST_P(EngineTypesTest, MirrorWithNoSourceRowsLeavesTheDestination) {
+  Destination("(1, 'stay', 1), (2, 'stay', 2)");
+  auto task = Task(opMirror, DstTable, Select(), kIdNameQty);
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(DestinationRows(), (Rows{"1|stay|1", "2|stay|2"}));
+  EXPECT_EQ(task->RecordCount, 0);
+  EXPECT_THAT(Env->LogText(), HasSubstr("mission<" + Name +
+                                        "> the source gave no rows; the mirror delete is skipped"));
+}
+
+TEST_P(EngineTypesTest, TypesThatUpdateNeedAKeyField) {
+  Destination("(1, 'stay', 1), (2, 'stay', 2)");
+  Source("(1, 'x', 10, 0)");
+  const std::vector<TMapEntry> noKey = {{"id"}, {"name"}, {"qty"}};
+  for (int op : {opUpdateThenInsert, opUpdate, opMirror}) {
+    auto task = Task(op, DstTable, Select(), noKey);
+    EXPECT_FALSE(Run(*task)) << op;
+    EXPECT_EQ(task->FailCount, 1) << op;
+    EXPECT_EQ(DestinationRows(), (Rows{"1|stay|1", "2|stay|2"})) << op;
+    EXPECT_THAT(Env->LogText(), HasSubstr("mission<" + Name + "> operation type " +
+                                          std::to_string(op) + " needs a key field"));
+  }
+  EXPECT_EQ(Env->Progress(), "");  // nothing was read
+}
+
+TEST_P(EngineTypesTest, CheckConditionSkipsKeysTheDestinationHas) {
+  Destination("(1, 'dst', 1), (2, 'dst', 2)");
+  Source("(1, 'src', 10, 0), (2, 'src', 20, 0), (3, 'src', 30, 0), (4, 'src', 40, 0)");
+  auto task = Task(opInsert, DstTable, Select(), kIdNameQty,
+                   "update " + SrcTable + " set done = 1 where 1=1");
+  task->CheckCondition = "select id from " + DstTable;
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(DestinationRows(), (Rows{"1|dst|1", "2|dst|2", "3|src|30", "4|src|40"}));
+  EXPECT_EQ(task->RecordCount, 2);
+  EXPECT_THAT(Env->Progress(), HasSubstr("record count:2\r\n"));
+  // Skipped rows are neither copied nor validated.
+  EXPECT_EQ(Src->Rows("select id, done from " + SrcTable + " order by id"),
+            (Rows{"1|0", "2|0", "3|1", "4|1"}));
+
+  // Without a check condition the keys of the last run no longer apply: the
+  // same rows are read again (and break the primary key).
+  task->CheckCondition.clear();
+  EXPECT_FALSE(Run(*task));
+  EXPECT_THAT(Env->Progress(), HasSubstr("record count:4\r\n"));
+}
+
+TEST_P(EngineTypesTest, FailingRowLeavesTheDestinationUnchangedAndIsLogged) {
+  Destination("(3, 'there', 3)");
+  Source("(1, 'n1', 1, 0), (2, 'n2', 2, 0), (3, 'n3', 3, 0), (4, 'n4', 4, 0)");
+  auto task = Task(opInsert, DstTable, Select(), kIdNameQty);
+  EXPECT_FALSE(Run(*task));
+  EXPECT_EQ(DestinationRows(), (Rows{"3|there|3"}));
+  EXPECT_EQ(task->FailCount, 1);
+  EXPECT_FALSE(task->Executed);
+  const std::string log = Env->LogText();
+  const std::string statement =
+      Literal() ? "insert into " + DstTable + "(id,name,qty)values(3,'n3',3)"
+                : "insert into " + DstTable + "(id,name,qty)values(:id,:name,:qty)";
+  EXPECT_THAT(log, HasSubstr("execute sql: " + statement + " error,info:"));
+  EXPECT_THAT(log, HasSubstr(Dst->IsPostgres() ? "duplicate key value violates unique constraint"
+                                               : "UNIQUE constraint failed"));
+  EXPECT_THAT(log, HasSubstr("mission<" + Name + "> execute 1 times fail!"));
+}
+
+TEST_P(EngineTypesTest, SourceCommandThatDoesNotOpenFailsTheRun) {
+  Destination("(1, 'stay', 1)");
+  auto task = Task(opMirror, DstTable, "select id, name, qty from no_such_table_here", kIdNameQty);
+  EXPECT_FALSE(Run(*task));
+  EXPECT_EQ(task->FailCount, 1);
+  EXPECT_EQ(DestinationRows(), (Rows{"1|stay|1"}));
+  const std::string log = Env->LogText();
+  EXPECT_THAT(log,
+              HasSubstr("execute sql: select id, name, qty from no_such_table_here error,info:"));
+  EXPECT_THAT(log, HasSubstr("mission<" + Name + "> execute 1 times fail!"));
+}
+
+TEST_P(EngineTypesTest, ColumnMissingFromTheSourceFailsTheRunAndNothingIsDeleted) {
+  Destination("(1, 'stay', 1), (2, 'stay', 2)");
+  Source("(1, 'x', 10, 0)");
+  auto task = Task(opMirror, DstTable, "select id, name from " + SrcTable, kIdNameQty);
+  EXPECT_FALSE(Run(*task));
+  EXPECT_EQ(task->FailCount, 1);
+  EXPECT_EQ(DestinationRows(), (Rows{"1|stay|1", "2|stay|2"}));
+  EXPECT_THAT(Env->LogText(), HasSubstr("在试图建立内存数据集出现失败,具体错误为: "));
+  // Nothing was counted as read.
+  EXPECT_THAT(Env->Progress(), Not(HasSubstr("record count:")));
+}
+
+// Cases that need SQLite's leniency in the source: a column keeps text that
+// does not fit its declared type.
+using EngineSqliteSourceTest = EngineTypesTest;
+
+TEST_P(EngineSqliteSourceTest, ValueThatIsNoNumberIsRefusedNotRun) {
+  // SQLite keeps text that does not fit its column's type, so an INTEGER
+  // field can carry any text; it must reach the destination as a value.
+  Source("(1, 'a', '1); delete from " + DstTable + "; --', 0)");
+  Destination("(7, 'stay', 7)");
+  auto task = Task(opInsert, DstTable, Select(), kIdNameQty);
+  EXPECT_FALSE(Run(*task));
+  EXPECT_EQ(DestinationRows(), (Rows{"7|stay|7"}));
+  EXPECT_EQ(task->FailCount, 1);
+}
+
+TEST_P(EngineSqliteSourceTest, DateThatDoesNotParseEndsTheRunBeforeAnythingIsApplied) {
+  const std::string src = Src->CreateTable("id INTEGER, ts TIMESTAMP");
+  const std::string dst = Dst->CreateTable("id INTEGER, ts TIMESTAMP");
+  Src->Exec("insert into " + src + " values (1, '2024-05-01 10:00:00'), (2, 'not a date')");
+  for (int op : {opInsert, opUpdateThenInsert, opUpdate, opMirror}) {
+    auto task = Task(op, dst, "select id, ts from " + src + " order by id", {{"id", true}, {"ts"}});
+    EXPECT_FALSE(Run(*task)) << op;
+    EXPECT_EQ(task->FailCount, 1) << op;
+    EXPECT_EQ(Dst->Count(dst), "0") << op;
+  }
+  EXPECT_THAT(
+      Env->LogText(),
+      HasSubstr("execute transaction error,info:'not a date' is not a valid date and time"));
+}
+
+// ---------------------------------------------------------------------------
+// Mirrors past the plain condition form
+
+TEST_P(EngineRunTest, MirrorOfMoreThan200SingleKeys) {
+  const std::string src = Src->CreateTable("id INTEGER, name VARCHAR(32)");
+  const std::string dst = Dst->CreateTable("id INTEGER primary key, name VARCHAR(32)");
+  Src->Exec("insert into " + src + "(id, name) select i, 'n' || i from " + Series(250));
+  Dst->Exec("insert into " + dst + "(id, name) select i, 'old' from " + Series(300));
+  auto task = Task(opMirror, dst, "select id, name from " + src, {{"id", true}, {"name"}});
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(Dst->Rows("select count(*), min(id), max(id) from " + dst), Rows{"250|1|250"});
+  EXPECT_EQ(Dst->Count(dst + " where name = 'n' || id"), "250");
+}
+
+TEST_P(EngineRunTest, MirrorOfMoreThan200CompositeKeys) {
+  const std::string src = Src->CreateTable("a INTEGER, b VARCHAR(8), v INTEGER");
+  const std::string dst = Dst->CreateTable("a INTEGER, b VARCHAR(8), v INTEGER");
+  Src->Exec("insert into " + src + " select i, 'k' || (i % 3), i from " + Series(260));
+  // Extra rows: keys that share a or b with a source row but not both.
+  Dst->Exec("insert into " + dst + " select i, 'k' || ((i + 1) % 3), 0 from " + Series(40));
+  Dst->Exec("insert into " + dst + " select i + 1000, 'k' || (i % 3), 0 from " + Series(40));
+  auto task = Task(opMirror, dst, "select a, b, v from " + src, {{"a", true}, {"b", true}, {"v"}});
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(Dst->Rows("select count(*), min(a), max(a), sum(v) from " + dst),
+            Rows{"260|1|260|33930"});
+  EXPECT_EQ(Dst->Count(dst + " where b <> 'k' || (a % 3)"), "0");
+}
+
+TEST_P(EngineRunTest, CheckConditionWithSeveralKeysIgnoresLetterCase) {
+  const std::string src = Src->CreateTable("a INTEGER, b VARCHAR(8), v INTEGER");
+  const std::string dst = Dst->CreateTable("a INTEGER, b VARCHAR(8), v INTEGER");
+  Src->Exec("insert into " + src + " values (1, 'X', 10), (2, 'y', 20), (3, 'x', 30)");
+  Dst->Exec("insert into " + dst + " values (1, 'x', 0), (2, 'z', 0)");
+  auto task = Task(opInsert, dst, "select a, b, v from " + src, {{"a", true}, {"b", true}, {"v"}});
+  task->CheckCondition = "select a, b from " + dst;  // key texts "1:x" and "2:z"
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(Dst->Rows("select a, b, v from " + dst + " order by a, v"),
+            (Rows{"1|x|0", "2|z|0", "2|y|20", "3|x|30"}));
+}
+
+// ---------------------------------------------------------------------------
+// $now$ and scripts
+
+TEST_P(EngineRunTest, NowIsMidnightOfToday) {
+  FixedClock clock(At(2024, 5, 1, 15, 30, 0));
+  const std::string src = Src->CreateTable("id INTEGER, ts TIMESTAMP");
+  const std::string dst = Dst->CreateTable("id INTEGER, ts TIMESTAMP");
+  Src->Exec("insert into " + src +
+            " values (1, '2024-04-30 23:59:59'), (2, '2024-05-01 00:00:00'), "
+            "(3, '2024-05-01 12:00:00')");
+  auto task = Task(opInsert, dst, "select id, ts from " + src + " where ts >= $NOW$",
+                   {{"id", true}, {"ts"}});
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  // The literal INSERT for this destination type keeps the date only.
+  EXPECT_EQ(Dst->Rows("select id, ts from " + dst + " order by id"),
+            (Literal() ? Rows{"2|2024-05-01 00:00:00", "3|2024-05-01 00:00:00"}
+                       : Rows{"2|2024-05-01 00:00:00", "3|2024-05-01 12:00:00"}));
+}
+
+std::string Script(const std::string& Table) {
+  return "-- fill " + Table +
+         "\r\n"
+         "insert into " +
+         Table +
+         "(id, name)\r\n"
+         " values(1, 'a')\r\n"
+         "GO\r\n"
+         "  go  \r\n"  // a second separator: an empty statement, skipped
+         "--go\r\n"
+         "insert into " +
+         Table +
+         "(id, name) values(2, 'b')\n"
+         "go;\r"
+         "insert into " +
+         Table +
+         "(id, name) values(3, $now$)\r\n"
+         "Go\r\n"
+         "insert into " +
+         Table + "(id, name) values(4, 'no separator follows')";
+}
+
+TEST_P(EngineRunTest, ScriptOnTheDestinationIsCutAtGoLines) {
+  FixedClock clock(At(2024, 5, 1, 15, 30, 0));
+  const std::string dst = Dst->CreateTable("id INTEGER, name VARCHAR(32)");
+  auto task = Task(opScriptOnDestination, "", Script(dst), {});
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(Dst->Rows("select id, name from " + dst + " order by id"),
+            (Rows{"1|a", "2|b", "3|2024-05-01 00:00:00"}));
+  EXPECT_TRUE(task->Executed);
+  EXPECT_EQ(Env->Progress(), "");
+}
+
+TEST_P(EngineRunTest, ScriptOnTheSourceRunsOnTheSource) {
+  FixedClock clock(At(2024, 5, 1, 15, 30, 0));
+  const std::string src = Src->CreateTable("id INTEGER, name VARCHAR(32)");
+  auto task = Task(opScriptOnSource, "", Script(src), {});
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(Src->Rows("select id, name from " + src + " order by id"),
+            (Rows{"1|a", "2|b", "3|2024-05-01 00:00:00"}));
+}
+
+TEST_P(EngineRunTest, ScriptWithAFailingStatementChangesNothing) {
+  const std::string dst = Dst->CreateTable("id INTEGER, name VARCHAR(32)");
+  const std::string bad = "insert into no_such_table_here(id) values(2)";
+  auto task = Task(opScriptOnDestination, "",
+                   "insert into " + dst + "(id, name) values(1, 'a')\r\ngo\r\n" + bad +
+                       "\r\ngo\r\ninsert into " + dst + "(id, name) values(3, 'c')\r\ngo\r\n",
+                   {});
+  EXPECT_FALSE(Run(*task));
+  EXPECT_EQ(Dst->Count(dst), "0");
+  EXPECT_EQ(task->FailCount, 1);
+  const std::string log = Env->LogText();
+  EXPECT_THAT(log, HasSubstr("execute sql: " + bad + " error,info:"));
+  EXPECT_THAT(log, HasSubstr("no_such_table_here"));
+}
+
+TEST_P(EngineRunTest, ScriptWithoutStatementsFailsAndOnlySeparatorsSucceed) {
+  auto none = Task(opScriptOnDestination, "", "-- nothing\r\nselect 1\r\n", {});
+  EXPECT_FALSE(Run(*none));
+  EXPECT_EQ(none->FailCount, 1);
+  auto separators = Task(opScriptOnDestination, "", "go\r\nGO\r\n", {});
+  EXPECT_TRUE(Run(*separators)) << Env->LogText();
+}
+
+// ---------------------------------------------------------------------------
+// Values of every kind
+
+TEST_P(EngineRunTest, ValuesSurviveACopy) {
+  // The literal path writes large objects in a dialect PostgreSQL does not
+  // speak and booleans as 1/0, so its table leaves those columns out.
+  const bool all = !Literal();
+  const std::string cols =
+      "id INTEGER, name VARCHAR(32), qty INTEGER, ts TIMESTAMP, amount NUMERIC(12,2), "
+      "note TEXT, day DATE" +
+      std::string(all ? ", data BLOB, flag BOOLEAN" : "");
+  const std::string src = Src->CreateTable(cols);
+  const std::string dst = Dst->CreateTable(cols);
+  auto blob = [&](const std::string& Hex) { return all ? ", " + Src->BlobLiteral(Hex) : ""; };
+  const std::string t = Src->IsPostgres() ? "true" : "1";
+  const std::string f = Src->IsPostgres() ? "false" : "0";
+  Src->Exec("insert into " + src + " values (1, '中文名字', 42, '2024-05-01 10:20:30', " +
+            "1234567890.12, '第二行 O''Brien', '2024-02-29'" + blob("00FF10") +
+            (all ? ", " + t : "") + ")");
+  Src->Exec("insert into " + src + " values (2, NULL, NULL, NULL, NULL, NULL, NULL" +
+            (all ? ", NULL, NULL" : "") + ")");
+  Src->Exec("insert into " + src + " values (3, '', -7, '1999-12-31 23:59:59', -0.01, '', " +
+            "'2000-01-01'" + blob("41") + (all ? ", " + f : "") + ")");
+  std::vector<TMapEntry> maps = {
+      {"id", true}, {"name", false, 32}, {"qty"}, {"ts"}, {"amount"}, {"note"}, {"day"}};
+  if (all) maps.insert(maps.end(), {{"data"}, {"flag"}});
+  auto task = Task(opInsert, dst, "select * from " + src, maps);
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+
+  const std::string select =
+      "select id, name, qty, ts, amount, note, day" +
+      std::string(all ? (Dst->IsPostgres() ? ", encode(data, 'hex'), flag" : ", hex(data), flag")
+                      : "") +
+      " from " + dst + " order by id";
+  Rows want;
+  if (all) {
+    // A null text arrives as an empty text (a null is read as ""); every
+    // other kind of null stays null.
+    want = {"1|中文名字|42|2024-05-01 10:20:30|1234567890.12|第二行 O'Brien|2024-02-29|00ff10|True",
+            "2||<null>|<null>|<null>||<null>|<null>|<null>",
+            "3||-7|1999-12-31 23:59:59|-0.01||2000-01-01|41|False"};
+    if (!Dst->IsPostgres()) {
+      want[0] = ReplaceAll(want[0], "00ff10", "00FF10");
+      want[1] = "2||<null>|<null>|<null>||<null>||<null>";  // hex(NULL) is ''
+    }
+  } else {
+    // The literal statements write an empty number as 0 and keep the date of
+    // a date-time only.
+    want = {"1|中文名字|42|2024-05-01 00:00:00|1234567890.12|第二行 O'Brien|2024-02-29",
+            "2||0|<null>|0.00||<null>", "3||-7|1999-12-31 00:00:00|-0.01||2000-01-01"};
+  }
+  EXPECT_EQ(Dst->Rows(select), want);
+}
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Runs, EngineRunTest, ::testing::ValuesIn(RunConfigs()), RunConfigName);
+INSTANTIATE_TEST_SUITE_P(Runs, EngineTypesTest, ::testing::ValuesIn(RunConfigs()), RunConfigName);
+INSTANTIATE_TEST_SUITE_P(Runs, EngineSqliteSourceTest, ::testing::ValuesIn(SqliteSources()),
+                         RunConfigName);
+
+}  // namespace kelvor::test

@@ -1,0 +1,229 @@
+// The shared run cases between SQLite files, and what needs SQLite's own
+// behaviour: a read that fails in the middle of a result, large mirrors, the
+// access type's path rule, the dialog's data module.
+#include <filesystem>
+
+#include "EngineHarness.h"
+#include "engine/udatamodule.h"
+
+namespace kelvor::test {
+
+std::vector<TRunConfig> RunConfigs() {
+  return {{TDbSide::SQLite, TDbSide::SQLite}};
+}
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using Rows = std::vector<std::string>;
+
+std::string Series(int N) {
+  return "(with recursive s(i) as (select 1 union all select i + 1 from s where i < " +
+         std::to_string(N) + ") select i from s) q";
+}
+
+class SqliteEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Env = std::make_unique<TEngineEnv>();
+    Src = std::make_unique<TTestDatabase>(TDbSide::SQLite, Env->Home, "src.db");
+    Dst = std::make_unique<TTestDatabase>(TDbSide::SQLite, Env->Home, "dst.db");
+  }
+  void TearDown() override {
+    Executor.DisconnectDestination();
+    Executor.DisconnectSource();
+    Dst.reset();
+    Src.reset();
+    Env.reset();
+  }
+  std::unique_ptr<TKelvorInstance> Task(int Op, const std::string& DstTable,
+                                        const std::string& Command,
+                                        const std::vector<TMapEntry>& Maps) {
+    return MakeTask("sqlite_mission", Src->Settings(), Dst->Settings(), Op, DstTable, Command,
+                    Maps);
+  }
+  bool Run(TKelvorInstance& Task) { return RunAsDaemon(Executor, Task, &Env->Channel); }
+
+  std::unique_ptr<TEngineEnv> Env;
+  std::unique_ptr<TTestDatabase> Src;
+  std::unique_ptr<TTestDatabase> Dst;
+  TKelvorOperationHandler Executor{"sqlite"};
+};
+
+TEST_F(SqliteEngineTest, ReadErrorInTheMiddleFailsTheRunAndTheMirrorDeletesNothing) {
+  const std::string src = Src->CreateTable("id INTEGER, v INTEGER");
+  const std::string dst = Dst->CreateTable("id INTEGER primary key, v INTEGER");
+  Src->Exec("insert into " + src + " select i, i from " + Series(5));
+  Dst->Exec("insert into " + dst + " select i, 0 from " + Series(9));
+  // abs() of the smallest integer raises "integer overflow" at row 3, after
+  // two rows have been read (no ORDER BY: a sort would compute every row
+  // before the first is handed out).
+  auto task = Task(opMirror, dst,
+                   "select id, abs(case when id = 3 then -9223372036854775807 - 1 else v end) "
+                   "as v from " +
+                       src,
+                   {{"id", true}, {"v"}});
+  EXPECT_FALSE(Run(*task));
+  EXPECT_EQ(task->FailCount, 1);
+  EXPECT_EQ(Dst->Rows("select count(*), sum(v) from " + dst), Rows{"9|0"});
+  const std::string log = Env->LogText();
+  EXPECT_THAT(log, HasSubstr("在试图建立内存数据集出现失败,具体错误为: "));
+  EXPECT_THAT(log, HasSubstr("integer overflow"));
+  EXPECT_THAT(log, HasSubstr("mission<sqlite_mission> execute 1 times fail!"));
+}
+
+TEST_F(SqliteEngineTest, MirrorOfOneHundredThousandRows) {
+  const std::string src = Src->CreateTable("id INTEGER, name VARCHAR(32)");
+  const std::string dst = Dst->CreateTable("id INTEGER primary key, name VARCHAR(32)");
+  Src->Exec("insert into " + src + " select i * 2, 'n' || i from " + Series(100000));
+  Dst->Exec("insert into " + dst + " select i, 'old' from " + Series(1000));
+  auto task = Task(opMirror, dst, "select id, name from " + src, {{"id", true}, {"name"}});
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(Dst->Rows("select count(*), min(id), max(id) from " + dst), Rows{"100000|2|200000"});
+  EXPECT_EQ(Dst->Count(dst + " where name = 'n' || (id / 2)"), "100000");
+  EXPECT_EQ(task->RecordCount, 100000);
+  // The batch tells how far it got every 10,000 items.
+  const std::string progress = Env->Progress();
+  EXPECT_THAT(progress, HasSubstr("record count:100000\r\napplied 10000 of 100000\r\n"));
+  EXPECT_THAT(progress, HasSubstr("applied 100000 of 100000\r\n"));
+  EXPECT_THAT(progress, Not(HasSubstr("applied 5000 ")));
+}
+
+TEST_F(SqliteEngineTest, MirrorOfThousandsOfCompositeKeys) {
+  // A condition nested one level per key would pass SQLite's depth limit of 1000.
+  const std::string src = Src->CreateTable("a INTEGER, b VARCHAR(8), v INTEGER");
+  const std::string dst = Dst->CreateTable("a INTEGER, b VARCHAR(8), v INTEGER");
+  Src->Exec("insert into " + src + " select i, 'k' || (i % 7), i from " + Series(3000));
+  Dst->Exec("insert into " + dst + " select i, 'x', 0 from " + Series(500));
+  auto task = Task(opMirror, dst, "select a, b, v from " + src, {{"a", true}, {"b", true}, {"v"}});
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  EXPECT_EQ(Dst->Rows("select count(*), sum(v) from " + dst), Rows{"3000|4501500"});
+}
+
+TEST_F(SqliteEngineTest, LargeObjectsOfEveryLengthOnInsertAndUpdate) {
+  const std::string src = Src->CreateTable("id INTEGER, data BLOB");
+  const std::string dst = Dst->CreateTable("id INTEGER primary key, data BLOB");
+  Src->Exec("insert into " + src + " values (1, NULL), (2, x'41'), (3, x'00ff00'), (4, NULL), " +
+            "(5, x'42'), (6, x'00ff00')");
+  // Rows 4 to 6 exist and are updated; rows 1 to 3 are inserted.
+  Dst->Exec("insert into " + dst + " values (4, x'99'), (5, x'99'), (6, x'99')");
+  auto task =
+      Task(opUpdateThenInsert, dst, "select id, data from " + src, {{"id", true}, {"data"}});
+  ASSERT_TRUE(Run(*task)) << Env->LogText();
+  // One byte is a value on both paths. A null read as no bytes is NULL when
+  // inserted and an empty value when an UPDATE loads it.
+  EXPECT_EQ(
+      Dst->Rows("select id, typeof(data), hex(data) from " + dst + " order by id"),
+      (Rows{"1|null|", "2|blob|41", "3|blob|00FF00", "4|blob|", "5|blob|42", "6|blob|00FF00"}));
+}
+
+TEST_F(SqliteEngineTest, ParameterisedApplyRollsBackWhenAnErrorEscapes) {
+  const std::string dst = Dst->CreateTable("id INTEGER, d DATE");
+  auto task = Task(opUpdateThenInsert, dst, "", {});
+  ASSERT_TRUE(Executor.ConnectDestination(task->Destination));
+  Executor.CurrentTask = task.get();
+  TObuRec records;
+  for (const char* day : {"2024-01-01", "2024-01-02", "not a day"}) {
+    TObuFields r;
+    TObuField id, d;
+    id.FieldName = "id", id.DataType = ftInteger, id.Value = "1";
+    d.FieldName = "d", d.DataType = ftDate, d.Value = day, d.IsKey = true;
+    r.Add(id);
+    r.Add(d);
+    records.Add(std::move(r));
+  }
+  // The third record's key cannot be written: the error leaves the apply
+  // after two rows were inserted, and takes them back with it.
+  EXPECT_THROW(Executor.ApplyRecordsWithParameters(records, opUpdateThenInsert), TConvertError);
+  EXPECT_FALSE(Executor.DestinationConnection.InTransaction());
+  EXPECT_EQ(Dst->Count(dst), "0");
+  // The connection is usable at once.
+  records.Record(2).SetValue(1, "2024-01-03");
+  EXPECT_TRUE(Executor.ApplyRecordsWithParameters(records, opUpdateThenInsert));
+  EXPECT_EQ(Dst->Count(dst), "3");
+}
+
+TEST_F(SqliteEngineTest, AccessPathIsTakenFromTheProgramFolderOnlyAfterDots) {
+  const std::string src = Src->CreateTable("id INTEGER");
+  Src->Exec("insert into " + src + " values (5)");
+  std::filesystem::create_directories(Env->Home.Root() + "data");
+  std::filesystem::copy_file(Env->Home.Root() + "src.db", Env->Home.Root() + "data/x.db");
+
+  TSyncDataSource s;
+  s.DbType = dbAccess;
+  s.DbName = "  ..\\data\\x.db";
+  ASSERT_TRUE(Executor.ConnectSource(s)) << Env->LogText();
+  ASSERT_EQ(Executor.OpenSource("select id from " + src), 0);
+  EXPECT_EQ(Executor.SourceQuery.Field(0).AsString(), "5");
+  Executor.DisconnectSource();
+
+  // Any other relative name is used as it is (here: relative to bin/, where
+  // the file is not).
+  s.DbName = "data\\x.db";
+  EXPECT_FALSE(Executor.ConnectSource(s));
+  EXPECT_THAT(Env->LogText(), HasSubstr("connect to database error ,info: "));
+}
+
+TEST_F(SqliteEngineTest, UnknownDatabaseTypeDoesNotConnect) {
+  TSyncDataSource s = Dst->Settings();
+  s.DbType = 7;
+  EXPECT_FALSE(Executor.ConnectDestination(s));
+  EXPECT_FALSE(Executor.DestinationConnection.Connected());
+  EXPECT_THAT(Env->LogText(), HasSubstr("connect to database error ,info: "));
+}
+
+TEST_F(SqliteEngineTest, StatementOperationsAnswerZeroOrMinusOne) {
+  const std::string dst = Dst->CreateTable("id INTEGER, name VARCHAR(8)");
+  ASSERT_TRUE(Executor.ConnectDestination(Dst->Settings()));
+  ASSERT_TRUE(Executor.ConnectSource(Dst->Settings()));
+  EXPECT_EQ(Executor.ExecDestination("insert into " + dst + " values (1, 'a'), (2, 'b')"), 0);
+  int64_t rows = -5;
+  EXPECT_EQ(Executor.ExecDestinationCounted("update " + dst + " set name = 'c' where id > 5", rows),
+            0);
+  EXPECT_EQ(rows, 0);
+  EXPECT_EQ(Executor.ExecDestinationCounted("update " + dst + " set name = 'c'", rows), 0);
+  EXPECT_EQ(rows, 2);
+  EXPECT_EQ(Executor.ExecDestinationCounted("update nowhere set x = 1", rows), -1);
+  EXPECT_EQ(rows, 2);  // left as it was
+  EXPECT_EQ(Executor.OpenSource("select id from " + dst + " where id > 5"), 0);
+  EXPECT_TRUE(Executor.SourceQuery.Eof());
+  EXPECT_EQ(Executor.ExecSource("delete from nowhere"), -1);
+  EXPECT_THAT(Env->LogText(), HasSubstr("execute sql: delete from nowhere error,info:"));
+
+  // A batch does not start inside a transaction that is already open.
+  Executor.DestinationConnection.BeginTrans();
+  EXPECT_FALSE(Executor.RunDestinationBatch({"delete from " + dst}));
+  EXPECT_EQ(Executor.RunUpsertBatch({{"delete from " + dst + " ", ""}}), -1);
+  Executor.DestinationConnection.RollbackTrans();
+  EXPECT_EQ(Dst->Count(dst), "2");
+}
+
+// ---------------------------------------------------------------------------
+// The dialog's data module
+
+TEST_F(SqliteEngineTest, DataModuleConnectsAndReadsColumns) {
+  const std::string t = Dst->CreateTable("id INTEGER, name VARCHAR(32), note TEXT");
+  TgDataModule module;
+  ASSERT_TRUE(module.ConnectDatabase(Env->Home.Root() + "dst.db", "u", "p", "", dbAccess));
+  ASSERT_TRUE(module.OpenQuery("select id, name, note from " + t + " where name <> ':x'"));
+  ASSERT_EQ(module.FieldCount(), 3);
+  EXPECT_EQ(module.FieldName(1), "name");
+  EXPECT_EQ(module.FieldSize(1), 32);
+  EXPECT_EQ(module.FieldSize(0), 0);
+  EXPECT_EQ(module.FieldName(3), "");
+  EXPECT_EQ(module.FieldSize(-1), 0);
+  EXPECT_FALSE(module.OpenQuery("select from"));
+  EXPECT_EQ(module.FieldCount(), 0);
+  EXPECT_EQ(module.FieldName(0), "");
+  EXPECT_THAT(Env->LogText(), Not(HasSubstr("select from")));
+
+  EXPECT_FALSE(module.ConnectDatabase(Env->Home.Root() + "missing.db", "", "", "", dbAccess));
+  EXPECT_FALSE(module.OpenQuery("select 1"));
+  const std::string log = Env->LogText();
+  EXPECT_THAT(log, HasSubstr("connect to database error ,info: "));
+  EXPECT_THAT(log, HasSubstr("missing.db"));
+}
+
+}  // namespace
+}  // namespace kelvor::test
