@@ -152,14 +152,15 @@ TEST_F(SyncServiceTest, StopAndStartOneTask) {
 
   View.ClickRow(View.RowOf(name));
   Framework->StopSelectedMission();
-  EXPECT_EQ(RunState(name), 0);  // the wait saw the daemon end
-  EXPECT_LT(View.WaitedMs, 3000);
   EXPECT_FALSE(On(TSyncControl::StartMissionButton));
   EXPECT_FALSE(On(TSyncControl::StopMissionButton));
+  ASSERT_TRUE(WaitUntil([&] { return RunState(name) == 0; }));
   EXPECT_EQ(RunState(other->MissionName), 1);  // the other task goes on
-  Framework->MessageTimer();
+  ASSERT_TRUE(WaitUntil([&] {
+    Framework->MessageTimer();
+    return Contains(View.Console(), "任务<" + name + ">已经停止.");
+  }));
   EXPECT_EQ(View.RowIcon(View.RowOf(name)), miStopped);
-  EXPECT_TRUE(Contains(View.Console(), "任务<" + name + ">已经停止."));
 
   View.ClickRow(View.RowOf(name));
   EXPECT_TRUE(On(TSyncControl::StartMissionButton));
@@ -167,10 +168,8 @@ TEST_F(SyncServiceTest, StopAndStartOneTask) {
   EXPECT_FALSE(On(TSyncControl::StopMissionMenu));
   View.WaitedMs = 0;
   Framework->StartSelectedMission();
-  EXPECT_EQ(RunState(name), 1);
-  EXPECT_LE(View.WaitedMs, 3000);
-  Framework->MessageTimer();
-  EXPECT_EQ(View.RowIcon(View.RowOf(name)), miRunning);
+  EXPECT_GT(View.WaitedMs, 0);
+  ASSERT_TRUE(TickUntilIcon(name, miRunning));
 
   // A second start while its daemon runs asks for nothing.
   View.WaitedMs = 0;
@@ -285,6 +284,7 @@ TEST_F(SyncServiceTest, ExitStopsTheServiceWithoutWaitingForDaemons) {
   test::TWriteLock lock(Home.Destination);
   StartUp();
   ASSERT_TRUE(TickUntilIcon(held->MissionName, miRunning));
+  ASSERT_TRUE(TickUntilIcon(watch->MissionName, miRunning));
 
   View.Answers = {false};
   EXPECT_FALSE(Framework->ConfirmClose());
