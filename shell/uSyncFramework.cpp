@@ -1,0 +1,461 @@
+#include "shell/uSyncFramework.h"
+
+#include <exception>
+
+#include "platform/Paths.h"
+#include "platform/Thread.h"
+#include "services/uLogService.h"
+
+namespace kelvor {
+
+namespace {
+
+constexpr int kMissionWaitMs = 3000;
+// The waits look at the channel this often; they end as soon as the daemon
+// followed, and never later than kMissionWaitMs.
+constexpr int kMissionWaitStepMs = 100;
+
+std::unique_ptr<TSyncFramework>& Instance() {
+  static std::unique_ptr<TSyncFramework> instance;
+  return instance;
+}
+
+}  // namespace
+
+TSyncFramework* GetSyncFramework(TSyncView* View) {
+  if (Instance() || !View) return Instance().get();
+  Instance() = CreateSyncFramework(*View);
+  return Instance().get();
+}
+
+void FreeSyncFramework() {
+  Instance().reset();
+}
+
+std::unique_ptr<TSyncFramework> CreateSyncFramework(TSyncView& View) {
+  View.AddPaneLine(TSyncPane::Console, SyncText::Initializing);
+  View.AddPaneLine(TSyncPane::Console, SyncText::LoadingMissions);
+  auto framework = std::make_unique<TSyncFramework>(View);
+  View.BindCommands(*framework);
+  View.AddPaneLine(TSyncPane::Console, SyncText::MissionsLoaded);
+  return framework;
+}
+
+TSyncFramework::TSyncFramework(TSyncView& View)
+    : FView(View),
+      FAppPath(IncludeTrailingSeparator(ProgramFolder())),
+      FChannels(GetBroadMessageHandler()) {
+  FMissions.SetFolder(FAppPath + "../tasks/dbtasks/");
+}
+
+// The program stops the service and waits for its threads
+// (StopServiceForExit) before the catalogue they use goes with the controller.
+TSyncFramework::~TSyncFramework() = default;
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+std::shared_ptr<TKelvorInstance> TSyncFramework::SelectedMission(int* Index) const {
+  const int row = FView.SelectedRow();
+  if (row < 0) return nullptr;
+  const TKelvorInstance* record = FView.RowMission(row);
+  if (!record) return nullptr;
+  // The row's own record, not the first of its name: names are not unique
+  // in a catalogue loaded from hand-written files.
+  for (int i = 0, n = FMissions.Count(); i < n; ++i) {
+    std::shared_ptr<TKelvorInstance> item = FMissions.GetItem(i);
+    if (item.get() == record) {
+      if (Index) *Index = i;
+      return item;
+    }
+  }
+  return nullptr;
+}
+
+bool TSyncFramework::MissionRunning(const std::string& Name) const {
+  TBroadMessage* channel = FChannels ? FChannels->Find(Name) : nullptr;
+  return channel && channel->GetRunState() == 1;
+}
+
+bool TSyncFramework::WriteMission(TKelvorInstance& Record, const std::string& Path) {
+  if (Record.WriteTaskFile(Path)) return true;
+  WriteLog("save mission file " + Path + " error");
+  FView.ShowMessage(SyncText::SaveFailed + Path);
+  return false;
+}
+
+bool TSyncFramework::SaveMission(TKelvorInstance& Record) {
+  // Always under its name: a renamed task's old file goes and tasks.ini
+  // names the new one, so the task is found at the next start.
+  const std::string path = FMissions.Folder() + Record.MissionName + ".xml";
+  try {
+    if (FMissions.SaveMission(Record)) return true;
+    WriteLog("save mission file " + path + " error");
+    FView.ShowMessage(SyncText::SaveFailed + path);
+  } catch (const std::exception& e) {
+    // The task file was written; tasks.ini was not.
+    WriteLog(e.what());
+    FView.ShowMessage(SyncText::SaveFailed + FMissions.IndexFileName());
+  }
+  return false;
+}
+
+void TSyncFramework::SaveIndex() {
+  try {
+    FMissions.SaveIndex();
+  } catch (const std::exception& e) {
+    WriteLog(e.what());
+    FView.ShowMessage(SyncText::SaveFailed + FMissions.IndexFileName());
+  }
+}
+
+void TSyncFramework::WaitWindow(int Milliseconds) {
+  ++FWaitDepth;
+  FView.Wait(Milliseconds);
+  --FWaitDepth;
+}
+
+void TSyncFramework::WaitForRunState(TBroadMessage* Channel, int State) {
+  for (int waited = 0; waited < kMissionWaitMs; waited += kMissionWaitStepMs) {
+    if (Channel->GetRunState() == State) return;
+    WaitWindow(kMissionWaitStepMs);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Start-up and the service
+
+void TSyncFramework::MainFormShow() {
+  FView.StartTimer(TSyncTimer::Ready);
+  FView.StartTimer(TSyncTimer::Message);
+}
+
+void TSyncFramework::ReadyTimer() {
+  FView.StopTimer(TSyncTimer::Ready);
+  if (FServiceState != TServiceState::NotStarted) return;
+  // With no task loaded the window still opens, empty, with the service
+  // running, so that the operator can make the first task.
+  try {
+    FMissions.LoadAll();
+  } catch (const std::exception& e) {
+    WriteLog(e.what());
+  }
+  FillMissionList();
+  CreateService();
+  FView.SetStatusText(0, SyncText::MissionCount + std::to_string(FView.RowCount()));
+  FService->Resume();
+  FView.SetEnabled(TSyncControl::StartServerButton, false);
+  FView.SetEnabled(TSyncControl::StopServerButton, true);
+  FServiceState = TServiceState::Running;
+  FView.SetEnabled(TSyncControl::MainWindow, true);
+}
+
+void TSyncFramework::CreateService() {
+  FService = std::make_shared<TRevoroProxyService>(&FMissions);
+  // The manager registered its channel under ServiceChannelId, so Find
+  // yields that very channel; taking it from the manager says so.
+  FServiceChannel = FService->ServiceChannel;
+  FServiceReady = true;
+}
+
+void TSyncFramework::StartServer() {
+  if (FServiceState != TServiceState::Stopped) return;
+  // The previous manager's last line would be lost with its channel.
+  if (FServiceChannel && FServiceChannel->HasLines())
+    FView.AddPaneLine(TSyncPane::Console, FServiceChannel->TakeText());
+  CreateService();
+  FView.SetStatusText(0, SyncText::MissionCount + std::to_string(FView.RowCount()));
+  FService->Resume();
+  FView.SetEnabled(TSyncControl::StartServerButton, false);
+  FView.SetEnabled(TSyncControl::StopServerButton, true);
+  FServiceState = TServiceState::Running;
+}
+
+void TSyncFramework::StopServer() {
+  if (FServiceState != TServiceState::Running || !FService) return;
+  FServiceState = TServiceState::Stopping;
+  FView.SetEnabled(TSyncControl::StartServerButton, false);
+  FView.SetEnabled(TSyncControl::StopServerButton, false);
+  // A start request left on a channel now would be answered by the next
+  // manager as well as by the daemon that manager builds itself.
+  FView.SetEnabled(TSyncControl::StartMissionButton, false);
+  FView.SetEnabled(TSyncControl::StartMissionMenu, false);
+  FService->ServiceChannel->RequestStopAll();
+  WaitWindow(TSyncFramework::kStopAllPauseMs);
+  RequestServiceStop(*FService, FMissions, 0);
+  FView.StartTimer(TSyncTimer::CheckServer);
+}
+
+void TSyncFramework::CheckServerTimer() {
+  FView.StopTimer(TSyncTimer::CheckServer);
+  if (FServiceState != TServiceState::Stopping) return;
+  if (AnyDaemonRunning()) {
+    FView.StartTimer(TSyncTimer::CheckServer);
+    return;
+  }
+  FView.SetEnabled(TSyncControl::StartServerButton, true);
+  FView.SetEnabled(TSyncControl::StopServerButton, false);
+  FView.SetEnabled(TSyncControl::StartMissionButton, false);
+  FView.SetEnabled(TSyncControl::StartMissionMenu, false);
+  FServiceState = TServiceState::Stopped;
+}
+
+bool TSyncFramework::StopServiceForExit(std::chrono::milliseconds Timeout, int PauseMs) {
+  if (FServiceState == TServiceState::Running && FService) {
+    FServiceState = TServiceState::Stopping;
+    RequestServiceStop(*FService, FMissions, PauseMs);
+  }
+  const auto end = std::chrono::steady_clock::now() + Timeout;
+  for (;;) {
+    const bool managerDone = !FService || !FService->Started() || FService->Finished();
+    if (managerDone && !AnyDaemonRunning()) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    TThread::Sleep(50);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The console, the task list and the selection
+
+void TSyncFramework::MessageTimer() {
+  FView.StopTimer(TSyncTimer::Message);
+  if (FServiceReady && FServiceChannel && FServiceChannel->HasLines()) {
+    FView.AddPaneLine(TSyncPane::Console, FServiceChannel->TakeText());
+    FView.ProcessEvents();
+  }
+  RefreshMissionStates();
+  FView.StartTimer(TSyncTimer::Message);
+}
+
+void TSyncFramework::RefreshMissionStates() {
+  if (!FChannels) return;
+  for (int row = 0; row < FView.RowCount(); ++row) {
+    TBroadMessage* channel = FChannels->Find(FView.Cell(row, mcMission));
+    if (!channel) continue;
+    const int state = channel->GetRunState();
+    if (state != FView.RowIcon(row)) {
+      FView.SetRowIcon(row, state);
+      FView.SetCell(row, mcState, state == 0 ? SyncText::Stopped : SyncText::Running);
+      FView.SetCell(row, mcStart, channel->GetStartedAt());
+      FView.SetCell(row, mcEnd, channel->GetStoppedAt());
+    }
+    if (row == FView.SelectedRow() && channel->HasLines())
+      FView.AddPaneLine(TSyncPane::Info, channel->TakeText());
+  }
+}
+
+void TSyncFramework::FillMissionList() {
+  FView.BeginRowUpdate();
+  FView.ClearRows();
+  for (int i = 0, n = FMissions.Count(); i < n; ++i) {
+    std::shared_ptr<TKelvorInstance> task = FMissions.GetItem(i);
+    if (!task) break;
+    const int row =
+        FView.AddRow({std::to_string(i + 1), task->MissionName, task->RunStartTime.Get(),
+                      task->RunEndTime.Get(), SyncText::Stopped,
+                      task->IsActive ? SyncText::Activated : SyncText::NotActivated, task->Note},
+                     miStopped, task.get());
+    // Selected while its icon is still 0: the enabled states follow the
+    // icon-0 rows.
+    if (task->MissionName == FCurrentMission) FView.SelectRow(row);
+    if (!task->IsActive) FView.SetRowIcon(row, miNotActivated);
+  }
+  FView.EndRowUpdate();
+  FView.SetStatusText(0, SyncText::MissionCount + std::to_string(FView.RowCount()));
+}
+
+void TSyncFramework::MissionSelectItem(int Row) {
+  TKelvorInstance* task = FView.RowMission(Row);
+  if (!task) return;
+  FView.SetPaneText(TSyncPane::Config, task->SaveToText());
+  if (FLastItem != task) {
+    if (FLastItem) FView.SetPaneText(TSyncPane::Info, std::string());
+    FLastItem = task;
+  }
+  SetMissionCommands(FView.RowIcon(Row), task->IsActive);
+}
+
+void TSyncFramework::SetMissionCommands(int Icon, bool IsActive) {
+  bool start = false, stopButton = false, stopMenu = false, activate = false, disable = false;
+  if (Icon == miStopped) {
+    start = IsActive && FServiceState == TServiceState::Running;
+    activate = !IsActive;
+    disable = IsActive;
+  } else if (Icon == miRunning) {
+    stopButton = stopMenu = true;
+  } else {
+    activate = true;
+  }
+  FView.SetEnabled(TSyncControl::StartMissionButton, start);
+  FView.SetEnabled(TSyncControl::StartMissionMenu, start);
+  FView.SetEnabled(TSyncControl::StopMissionButton, stopButton);
+  FView.SetEnabled(TSyncControl::StopMissionMenu, stopMenu);
+  FView.SetEnabled(TSyncControl::ActivateMenu, activate);
+  FView.SetEnabled(TSyncControl::DisableMenu, disable);
+}
+
+// ---------------------------------------------------------------------------
+// Commands on tasks
+
+void TSyncFramework::NewMission() {
+  auto task = std::make_shared<TKelvorInstance>();
+  task->Owner = &FMissions;
+  if (!task->EditNew()) return;
+  FMissions.Add(task);
+  task->FileName = FMissions.Folder() + task->MissionName + ".xml";
+  WriteMission(*task, task->FileName);
+  if (FServiceState == TServiceState::Running && FService) FService->AddMission(task);
+  FillMissionList();
+  SaveIndex();
+  FCurrentMission = task->MissionName;
+}
+
+void TSyncFramework::EditMission() {
+  const int row = FView.SelectedRow();
+  std::shared_ptr<TKelvorInstance> task = SelectedMission();
+  if (!task) {
+    FView.ShowStatusPrompt(SyncText::SelectToEdit);
+    return;
+  }
+  // The row's icon may be a tick behind the daemon; its channel is not.
+  const bool running = FView.RowIcon(row) == miRunning || MissionRunning(task->MissionName);
+  if (!task->Edit(running)) return;
+  SaveMission(*task);
+  FCurrentMission = task->MissionName;
+  FillMissionList();
+}
+
+void TSyncFramework::DeleteMission() {
+  int index = -1;
+  std::shared_ptr<TKelvorInstance> task = SelectedMission(&index);
+  if (!task) return;
+  if (MissionRunning(task->MissionName)) {
+    FView.ShowMessage(SyncText::CannotDeleteRunning);
+    return;
+  }
+  if (!FView.AskOkCancel(SyncText::ConfirmDelete)) return;
+  task->DeleteTaskFile();
+  FCurrentMission = task->MissionName;
+  if (FLastItem == task.get()) FLastItem = nullptr;
+  FMissions.Delete(index);
+  task.reset();
+  FillMissionList();
+  SaveIndex();
+}
+
+void TSyncFramework::ActivateMission() {
+  std::shared_ptr<TKelvorInstance> task = SelectedMission();
+  if (!task) return;
+  task->IsActive = true;
+  SaveMission(*task);
+  FCurrentMission = task->MissionName;
+  FillMissionList();
+}
+
+void TSyncFramework::DisableMission() {
+  std::shared_ptr<TKelvorInstance> task = SelectedMission();
+  if (!task) return;
+  task->IsActive = false;
+  SaveMission(*task);
+  FCurrentMission = task->MissionName;
+  FillMissionList();
+}
+
+void TSyncFramework::ImportMission() {
+  const std::string path = FView.OpenFileName(SyncText::TaskFileFilter, "../tasks");
+  if (path.empty()) return;
+  auto task = std::make_shared<TKelvorInstance>();
+  task->LoadFromFile(path);
+  // Not listed yet: with its Owner set the dialog refuses a name the
+  // catalogue already has, also when it is the file's unchanged name.
+  task->Owner = &FMissions;
+  if (!task->Edit(false)) return;
+  FMissions.Add(task);
+  task->FileName = FMissions.Folder() + task->MissionName + ".xml";
+  WriteMission(*task, task->FileName);
+  if (FServiceState == TServiceState::Running && FService) FService->AddMission(task);
+  FCurrentMission = task->MissionName;
+  FillMissionList();
+  SaveIndex();
+}
+
+void TSyncFramework::ExportMission() {
+  std::shared_ptr<TKelvorInstance> task = SelectedMission();
+  if (!task) {
+    FView.ShowStatusPrompt(SyncText::SelectToExport);
+    return;
+  }
+  const std::string path = FView.SaveFileName(SyncText::TaskFileFilter, "./", "xml");
+  if (path.empty()) return;
+  WriteMission(*task, path);
+}
+
+void TSyncFramework::StartSelectedMission() {
+  const int row = FView.SelectedRow();
+  if (row < 0) return;
+  FView.SetEnabled(TSyncControl::StartMissionButton, false);
+  FView.SetEnabled(TSyncControl::StopMissionButton, false);
+  StartMission(FView.Cell(row, mcMission));
+}
+
+void TSyncFramework::StopSelectedMission() {
+  const int row = FView.SelectedRow();
+  if (row < 0) return;
+  FView.SetEnabled(TSyncControl::StartMissionButton, false);
+  FView.SetEnabled(TSyncControl::StopMissionButton, false);
+  StopMission(FView.Cell(row, mcMission));
+}
+
+void TSyncFramework::StartMission(const std::string& Name) {
+  // Only a running manager answers a start request; one left behind would
+  // give the task a second daemon at the next start of the service.
+  if (FServiceState != TServiceState::Running || !FChannels) return;
+  std::shared_ptr<TKelvorInstance> task = FMissions.FindByName(Name);
+  TBroadMessage* channel = FChannels->Find(Name);
+  if (!task || !task->IsActive || !channel) return;
+  if (channel->GetRunState() == 1) return;  // its daemon already runs
+  channel->SetMissionName(Name);
+  channel->RequestStart();
+  WaitForRunState(channel, 1);
+}
+
+void TSyncFramework::StopMission(const std::string& Name) {
+  if (!FChannels) return;
+  TBroadMessage* channel = FChannels->Find(Name);
+  std::shared_ptr<TKelvorInstance> task = FMissions.FindByName(Name);
+  if (!channel || !task) return;
+  task->RequestStop();
+  WaitForRunState(channel, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Viewers and closing
+
+void TSyncFramework::ShowConfig() {
+  const std::string server = ServerIniPath();
+  if (FileExists(server)) FView.LoadConfigPane(TConfigPane::Server, server);
+  const std::string index = FMissions.IndexFileName();
+  if (FileExists(index)) FView.LoadConfigPane(TConfigPane::Tasks, index);
+  FView.ShowConfigDialog();
+}
+
+void TSyncFramework::ShowReport() {
+  const TDateTime now = Clock::Now();
+  FView.SetReportDate(now);
+  FReportHandler.LoadDay(FView.ReportRows(), now);
+  FView.ShowReportDialog();
+}
+
+void TSyncFramework::ChangeReportDate() {
+  FReportHandler.LoadDay(FView.ReportRows(), FView.ReportDate());
+}
+
+bool TSyncFramework::ConfirmClose() {
+  // A close arriving while a wait lets the window run is not taken up.
+  if (FWaitDepth > 0) return false;
+  if (!FView.AskOkCancel(SyncText::ConfirmExit)) return false;
+  if (FServiceState == TServiceState::Running) StopServer();
+  return true;
+}
+
+}  // namespace kelvor

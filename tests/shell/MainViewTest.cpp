@@ -1,0 +1,198 @@
+// The controller bound to the real main window and dialogs (offscreen): the
+// start-up as the window's timers drive it, the commands reaching the
+// controller through their toolbar buttons and menu items, the viewers, the
+// exit question, and waits that keep the window running.
+#include <QAction>
+#include <QApplication>
+#include <QDateEdit>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTimer>
+
+#include "ControllerTestSupport.h"
+#include "GuiTestSupport.h"
+#include "shell/uConfigDialog.h"
+#include "shell/uMain.h"
+#include "shell/uMainView.h"
+#include "shell/uMissionReportDialog.h"
+#include "shell/uQtText.h"
+#include "shell/uSyncFramework.h"
+
+namespace kelvor {
+namespace {
+
+using test::U;
+
+class MainViewTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    EXPECT_TRUE(Framework->StopServiceForExit(std::chrono::seconds(20), 0));
+    Framework.reset();
+  }
+  void StartUp() {
+    test::ShowActive(Main);
+    EXPECT_TRUE(Main.TimerReady->isActive());
+    EXPECT_TRUE(Main.TimerMessage->isActive());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Main.isEnabled(); }, 5000));
+    // The manager has built its daemons from the catalogue as it was.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Framework->Service()->Started(); }, 5000));
+  }
+  std::shared_ptr<TKelvorInstance> Listed(const std::string& Base, bool Active) {
+    auto task = Home.WatchTask(test::UniqueName(Base));
+    task->IsActive = Active;
+    Home.StoreTask(*task);
+    Files.push_back(task->MissionName + ".xml");
+    Home.WriteIndex(Files);
+    return task;
+  }
+
+  test::TControllerHome Home;
+  test::DialogHooks Hooks;
+  test::TEditorScript Editors;
+  std::vector<std::string> Files;
+  TfrmMain Main;
+  TConfigDialog Config{&Main};
+  TMissionReportDialog Report{&Main};
+  TMainWindowView View{Main, Config, Report};
+  std::unique_ptr<TSyncFramework> Framework = CreateSyncFramework(View);
+};
+
+TEST_F(MainViewTest, TheWindowsTimersDriveTheStartUp) {
+  auto task = Listed("shown", false);
+  EXPECT_FALSE(Main.isEnabled());
+  EXPECT_EQ(TfrmMain::PaneText(Main.MemoStatus),
+            "系统正在初始化\r\n获取所有任务信息....\r\n完成所有任务信息获取");
+  StartUp();
+  ASSERT_EQ(Main.MissionRowCount(), 1);
+  EXPECT_EQ(Main.MissionCell(0, TfrmMain::colMission), task->MissionName);
+  EXPECT_EQ(Main.MissionImage(0), miNotActivated);
+  EXPECT_EQ(Main.StatusText(0), "任务数:1");
+  EXPECT_FALSE(Main.btnStartServer->isEnabled());
+  EXPECT_TRUE(Main.btnStopServer->isEnabled());
+  EXPECT_FALSE(Main.TimerReady->isActive());
+  // The message timer brings the service's lines.
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return TfrmMain::PaneText(Main.MemoStatus).find("启动完成.") != std::string::npos; },
+      8000));
+}
+
+TEST_F(MainViewTest, SelectionAndCommandsReachTheController) {
+  auto active = Listed("active", true);
+  auto inactive = Listed("inactive", false);
+  StartUp();
+  // A click on a row.
+  Main.ListViewInstances->selectRow(1);
+  EXPECT_EQ(TfrmMain::PaneText(Main.MemoInstanceConfig), inactive->SaveToText());
+  EXPECT_TRUE(Main.n_ActiveMission->isEnabled());
+  EXPECT_FALSE(Main.n_disableMission->isEnabled());
+  Main.n_ActiveMission->trigger();
+  EXPECT_TRUE(Framework->Missions().FindByName(inactive->MissionName)->IsActive);
+  EXPECT_EQ(Main.MissionCell(1, TfrmMain::colActivation), "已激活");
+  EXPECT_EQ(Main.SelectedMissionRow(), 1);
+  EXPECT_TRUE(Main.btnStartMission->isEnabled());
+  EXPECT_TRUE(Main.N_StartMission->isEnabled());
+  EXPECT_FALSE(Main.N_StopMission->isEnabled());
+  EXPECT_TRUE(Main.n_disableMission->isEnabled());
+
+  // Commands without a selected row say so in status panel 1.
+  Main.ListViewInstances->clearSelection();
+  Main.btnEdit->trigger();
+  EXPECT_EQ(Main.StatusText(1), "请选择待修改的任务信息!");
+  EXPECT_TRUE(Main.TimerClear->isActive());
+  Main.n_exportmission->trigger();
+  EXPECT_EQ(Main.StatusText(1), "请选择待导出的任务信息!");
+
+  // New through the pop-up menu, cancelled in its dialog.
+  Editors.PushCancel();
+  Main.np_AddMission->trigger();
+  EXPECT_EQ(Editors.Calls.size(), 1u);
+  EXPECT_EQ(Framework->Missions().Count(), 2);
+
+  // Double-click edits the row it selects.
+  Editors.PushCancel();
+  Main.ListViewInstances->selectRow(0);
+  emit Main.MissionDoubleClicked(0);
+  ASSERT_EQ(Editors.Calls.size(), 2u);
+  EXPECT_EQ(Editors.Calls[1].Name, active->MissionName);
+
+  // Delete through the menu: the running task is refused, the other one
+  // asked for and kept on Cancel.
+  Main.n_deletemission->trigger();
+  EXPECT_EQ(TDialogs::Shown().back(), U("当前任务正在运行中，不能删除!"));
+  Main.ListViewInstances->selectRow(1);
+  TDialogs::PushAnswer(false);
+  Main.n_deletemission->trigger();
+  EXPECT_EQ(TDialogs::Shown().back(), U("是否真的删除该任务?"));
+  EXPECT_EQ(Framework->Missions().Count(), 2);
+
+  // The file choosers get the system's filter in Qt's form.
+  Main.btnImport->trigger();
+  EXPECT_EQ(TDialogs::Shown().back(), U("open:xml (*.xml):../tasks"));
+}
+
+TEST_F(MainViewTest, ConfigAndReportDialogs) {
+  Listed("viewed", false);
+  test::WriteFileOrDie(Home.ReportPath(Clock::Now()),
+                       "viewed\t08:00\t08:01\t3\t0\tOperation execute successfully.\r\n");
+  StartUp();
+
+  bool configSeen = false;
+  TDialogs::PushModalDriver([&](QDialog& D) {
+    configSeen = &D == &Config && D.isVisible();
+    EXPECT_EQ(S(Config.MemoServerConfig->toPlainText()), "[server]\nport=9000\n");
+    EXPECT_NE(Config.MemoTasksConfig->toPlainText().indexOf(U("#define all tasks....")), -1);
+  });
+  Main.N_config->trigger();
+  EXPECT_TRUE(configSeen);
+
+  bool reportSeen = false;
+  TDialogs::PushModalDriver([&](QDialog& D) {
+    reportSeen = &D == &Report;
+    ASSERT_EQ(Report.listviewReport->rowCount(), 1);
+    EXPECT_EQ(Report.listviewReport->item(0, 3)->text(), U("3"));
+    // Another day through "改变(&S)": no file, no rows.
+    Report.dtreporter->setDate(Report.dtreporter->date().addDays(-3));
+    Report.btnChange->click();
+    EXPECT_EQ(Report.listviewReport->rowCount(), 0);
+  });
+  Main.n_report->trigger();
+  EXPECT_TRUE(reportSeen);
+}
+
+TEST_F(MainViewTest, ExitQuestionGuardsEveryClose) {
+  StartUp();
+  TDialogs::PushAnswer(false);
+  Main.n_exit->trigger();
+  EXPECT_TRUE(Main.isVisible());
+  EXPECT_EQ(TDialogs::Shown().back(), U("确定退出VantrelKelvor?"));
+  EXPECT_EQ(Framework->ServiceState(), TServiceState::Running);
+
+  QSignalSpy closed(&Main, &TfrmMain::Closed);
+  TDialogs::PushAnswer(true);
+  Main.n_closeApp->trigger();
+  EXPECT_EQ(closed.count(), 1);
+  EXPECT_EQ(Framework->ServiceState(), TServiceState::Stopping);
+}
+
+TEST_F(MainViewTest, WaitsKeepTimersRunningAndHoldUserInputBack) {
+  int fired = 0;
+  QTimer::singleShot(50, &Main, [&] { ++fired; });
+  QElapsedTimer clock;
+  clock.start();
+  View.Wait(300);
+  EXPECT_GE(clock.elapsed(), 290);
+  EXPECT_EQ(fired, 1);
+}
+
+TEST(ChooserFilterTest, SystemFormToQtForm) {
+  EXPECT_EQ(ChooserFilter("xml|*.xml"), QStringLiteral("xml (*.xml)"));
+  EXPECT_EQ(ChooserFilter("sql|*.sql|txt|*.txt"), QStringLiteral("sql (*.sql);;txt (*.txt)"));
+  EXPECT_EQ(ChooserFilter(""), QString());
+}
+
+}  // namespace
+}  // namespace kelvor
