@@ -1,4 +1,5 @@
 #include "shell/uConfigDialog.h"
+#include "shell/uDialogs.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -63,10 +64,7 @@ void TConfigDialog::btnOKClick() {
 
 void TConfigDialog::showEvent(QShowEvent* Event) {
   if (!Event->spontaneous()) {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-      const QRect area = screen->availableGeometry();
-      move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    TDialogs::CenterOnScreen(*this);
     FormShow();
   }
   QDialog::showEvent(Event);

@@ -1,5 +1,8 @@
 #include "shell/uDialogs.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -120,6 +123,13 @@ void TDialogs::ResetTestHooks() {
   h.FileNames.clear();
   h.Drivers.clear();
   h.Shown.clear();
+}
+
+void TDialogs::CenterOnScreen(QWidget& Window) {
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    Window.move(area.center() - QPoint(Window.width() / 2, Window.height() / 2));
+  }
 }
 
 }  // namespace kelvor

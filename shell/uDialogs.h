@@ -29,6 +29,8 @@ class TDialogs {
   // the driver runs inside the modal loop; a dialog still open when the
   // driver returns is rejected, so a test can never hang on it.
   static int ExecModal(QDialog& Dialog);
+  // Moves Window to the centre of the primary screen's free area.
+  static void CenterOnScreen(QWidget& Window);
 
   // Test hooks. In test mode no message box or file chooser is ever shown:
   // each call takes the next queued answer, or Cancel / an empty name when

@@ -717,10 +717,7 @@ bool TKelvorInstanceDialog::event(QEvent* Event) {
 
 void TKelvorInstanceDialog::showEvent(QShowEvent* Event) {
   if (!Event->spontaneous()) {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-      const QRect area = screen->availableGeometry();
-      move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    TDialogs::CenterOnScreen(*this);
     FormShow();
   }
   QDialog::showEvent(Event);

@@ -522,10 +522,7 @@ void TfrmMain::showEvent(QShowEvent* Event) {
   QMainWindow::showEvent(Event);
   if (FShownOnce) return;
   FShownOnce = true;
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    move(area.center() - QPoint(width() / 2, height() / 2));
-  }
+  TDialogs::CenterOnScreen(*this);
   emit FirstShown();
 }
 
