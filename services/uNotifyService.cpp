@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "platform/Clock.h"
+#include "platform/Locks.h"
 #include "services/uLogService.h"
 #include "services/uReportService.h"
 
@@ -123,10 +124,16 @@ TRevoroProxyService::~TRevoroProxyService() {
 }
 
 TBroadMessage* TRevoroProxyService::ChannelOf(const TKelvorInstance& Mission) {
-  TBroadMessage* channel = Handler->Find(Mission.MissionName);
+  std::string name;
+  {
+    // The window thread renames tasks under this lock.
+    std::lock_guard<std::mutex> lock(CatalogueLock);
+    name = Mission.MissionName;
+  }
+  TBroadMessage* channel = Handler->Find(name);
   if (!channel) {
-    channel = Handler->Register(Mission.MissionName, std::make_unique<TBroadMessage>());
-    channel->SetMissionName(Mission.MissionName);
+    channel = Handler->Register(name, std::make_unique<TBroadMessage>());
+    channel->SetMissionName(name);
   }
   return channel;
 }

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/Locks.h"
 #include "tasks/uInstanceCollections.h"
 #include "xml/uXmlScanner.h"
 
@@ -39,6 +40,9 @@ bool TKelvorInstance::Edit(bool ReadOnly) {
   if (!editor) return false;
   editor->LoadToEditor(*this);
   if (!editor->Execute(ReadOnly)) return false;
+  // The service manager thread reads the names of listed tasks under the
+  // catalogue's lock; the edit writes them under it too.
+  std::lock_guard<std::mutex> lock(CatalogueLock);
   editor->ReadFromEditor(*this);
   return true;
 }

@@ -15,6 +15,7 @@
 //    to the daemon thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -78,7 +79,7 @@ class TSyncInstance {
   int32_t ScheduleMode = 0;
   int32_t WeekSet = 0;
   int32_t DaySet = 0;
-  bool IsActive = false;
+  std::atomic<bool> IsActive{false};  // also read by the service manager thread
   std::string Version;
   std::string MissionName;
   std::string Note;
