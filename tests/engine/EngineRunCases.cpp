@@ -9,12 +9,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using Rows = std::vector<std::string>;
 
-// A row source of the numbers 1..N as column i, for "insert ... select".
-std::string Series(int N) {
-  return "(with recursive s(i) as (select 1 union all select i + 1 from s where i < " +
-         std::to_string(N) + ") select i from s) q";
-}
-
 std::vector<TRunConfig> SqliteSources() {
   std::vector<TRunConfig> r;
   for (const TRunConfig& c : RunConfigs())
@@ -318,7 +312,7 @@ std::string Script(const std::string& Table) {
 TEST_P(EngineRunTest, ScriptOnTheDestinationIsCutAtGoLines) {
   FixedClock clock(At(2024, 5, 1, 15, 30, 0));
   const std::string dst = Dst->CreateTable("id INTEGER, name VARCHAR(32)");
-  auto task = Task(opScriptOnDestination, "", Script(dst), {});
+  auto task = Task(opScriptOnDestination, "", Script(dst));
   ASSERT_TRUE(Run(*task)) << Env->LogText();
   EXPECT_EQ(Dst->Rows("select id, name from " + dst + " order by id"),
             (Rows{"1|a", "2|b", "3|2024-05-01 00:00:00"}));
@@ -329,7 +323,7 @@ TEST_P(EngineRunTest, ScriptOnTheDestinationIsCutAtGoLines) {
 TEST_P(EngineRunTest, ScriptOnTheSourceRunsOnTheSource) {
   FixedClock clock(At(2024, 5, 1, 15, 30, 0));
   const std::string src = Src->CreateTable("id INTEGER, name VARCHAR(32)");
-  auto task = Task(opScriptOnSource, "", Script(src), {});
+  auto task = Task(opScriptOnSource, "", Script(src));
   ASSERT_TRUE(Run(*task)) << Env->LogText();
   EXPECT_EQ(Src->Rows("select id, name from " + src + " order by id"),
             (Rows{"1|a", "2|b", "3|2024-05-01 00:00:00"}));

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "engine/uKelvorOperation.h"
-#include "services/ServiceTestSupport.h"
 #include "services/uLogService.h"
 #include "support/TestSupport.h"
 

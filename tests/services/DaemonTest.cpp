@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
-#include "DaemonTestSupport.h"
+#include "DbTestSupport.h"
+#include "platform/TextFile.h"
+#include "services/uBroadMessage.h"
 #include "services/uNotifyService.h"
 
 namespace kelvor {
@@ -12,7 +14,6 @@ namespace {
 
 using test::At;
 using test::NewChannel;
-using test::TakeLines;
 using test::WaitUntil;
 
 int CountOf(const std::vector<std::string>& Lines, const std::string& Line) {
@@ -31,13 +32,13 @@ class DaemonTest : public ::testing::Test {
 
   // Collects the task channel's lines as they arrive.
   int RunsSoFar() {
-    for (auto& line : TakeLines(TaskChannel))
+    for (auto& line : SplitLines(TaskChannel->TakeText()))
       TaskLines.push_back(line);
     return CountOf(TaskLines, "开始连接目标和源数据库....");
   }
 
   test::FixedClock Clock{At(2026, 12, 7, 10, 0, 0)};
-  test::TServiceInstallation Home;
+  test::TInstallation Home;
   TBroadMessage* TaskChannel = nullptr;
   TBroadMessage* ServiceChannel = nullptr;
   std::vector<std::string> TaskLines;
@@ -53,7 +54,7 @@ TEST_F(DaemonTest, RunOnceSucceedsOnceReportsAndStops) {
   EXPECT_EQ(TaskLines, (std::vector<std::string>{"开始连接目标和源数据库....",
                                                  "开始执行同步操作...", "begin to open record...",
                                                  "record count:3", "同步操作成功执行."}));
-  EXPECT_EQ(TakeLines(ServiceChannel),
+  EXPECT_EQ(SplitLines(ServiceChannel->TakeText()),
             (std::vector<std::string>{"任务<once_ok>已经运行...", "任务<once_ok>已经停止."}));
   EXPECT_EQ(TaskChannel->GetRunState(), 0);
   EXPECT_EQ(TaskChannel->GetStartedAt(), "10:00");
@@ -71,7 +72,7 @@ TEST_F(DaemonTest, RunOnceWithFailingConnectTriesThreeTimes) {
 
   EXPECT_EQ(RunsSoFar(), 3);
   EXPECT_EQ(CountOf(TaskLines, "连接数据库失败，请看详细日志信息!"), 3);
-  EXPECT_EQ(TakeLines(ServiceChannel).back(), "任务<once_bad>已经停止.");
+  EXPECT_EQ(SplitLines(ServiceChannel->TakeText()).back(), "任务<once_bad>已经停止.");
   std::vector<std::string> log = Home.LogLines(At(2026, 12, 7));
   std::vector<std::string> failures;
   for (const auto& line : log)

@@ -8,7 +8,6 @@
 
 #include "platform/Paths.h"
 #include "platform/TextFile.h"
-#include "services/ServiceTestSupport.h"
 #include "services/uLogService.h"
 #include "support/TestSupport.h"
 

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
-#include "DaemonTestSupport.h"
+#include "DbTestSupport.h"
+#include "platform/TextFile.h"
+#include "services/uBroadMessage.h"
 #include "services/uNotifyService.h"
 #include "tasks/uInstanceCollections.h"
 
@@ -12,7 +14,6 @@ namespace kelvor {
 namespace {
 
 using test::At;
-using test::TakeLines;
 using test::WaitUntil;
 
 class ManagerTest : public ::testing::Test {
@@ -31,7 +32,7 @@ class ManagerTest : public ::testing::Test {
   std::string Name(const std::string& Base) { return test::UniqueName(Base); }
 
   test::FixedClock Clock{At(2026, 12, 7, 9, 0, 0)};
-  test::TServiceInstallation Home{50};
+  test::TInstallation Home{50};
   TInstanceCollections Missions;
 };
 
@@ -47,7 +48,7 @@ TEST_F(ManagerTest, StartBuildsDaemonsForActiveTasksOnly) {
       [&] { return manager->RunningDaemonCount() == 0 && active->RunEndTime.Get() != ""; }));
   EXPECT_EQ(GetBroadMessageHandler()->Find(inactive->MissionName), nullptr);
   StopService(manager);
-  std::vector<std::string> lines = TakeLines(manager->ServiceChannel);
+  std::vector<std::string> lines = SplitLines(manager->ServiceChannel->TakeText());
   const std::vector<std::string> start = {"初始化所有的任务处理服务...",
                                           "初始化所有的任务处理服务完成",
                                           "启动所有的任务处理服务.....", "启动完成."};

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/Paths.h"
-#include "services/ServiceTestSupport.h"
 #include "services/uReportService.h"
 #include "support/TestSupport.h"
 

@@ -14,7 +14,6 @@
 
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
-#include "services/ServiceTestSupport.h"
 #include "services/uBroadMessage.h"
 #include "services/uLogService.h"
 #include "services/uReportService.h"

@@ -50,7 +50,7 @@ class MainViewTest : public ::testing::Test {
     return task;
   }
 
-  test::TControllerHome Home;
+  test::TInstallation Home;
   test::DialogHooks Hooks;
   test::TEditorScript Editors;
   std::vector<std::string> Files;

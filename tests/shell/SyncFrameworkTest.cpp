@@ -54,7 +54,7 @@ class SyncFrameworkTest : public ::testing::Test {
   }
 
   test::FixedClock Clock{At(2026, 3, 9, 9, 0, 0)};
-  test::TControllerHome Home;
+  test::TInstallation Home;
   test::TFakeSyncView View;
   test::TEditorScript Editors;
   std::unique_ptr<TSyncFramework> Framework = CreateSyncFramework(View);
@@ -75,8 +75,8 @@ TEST_F(SyncFrameworkTest, StartUpLinesLoadingAndTheService) {
   EXPECT_EQ(View.Trace, made);
   EXPECT_EQ(View.Target, Framework.get());
   EXPECT_EQ(Framework->Missions().Count(), 0);
-  EXPECT_EQ(Framework->AppPath(), Home.Bin());
-  EXPECT_EQ(Framework->Missions().Folder(), Home.Bin() + "../tasks/dbtasks/");
+  EXPECT_EQ(Framework->AppPath(), Home.BinFolder());
+  EXPECT_EQ(Framework->Missions().Folder(), Home.BinFolder() + "../tasks/dbtasks/");
   EXPECT_TRUE(View.ActiveTimers.empty());
   EXPECT_FALSE(On(TSyncControl::MainWindow));
 

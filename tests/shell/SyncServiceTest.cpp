@@ -61,7 +61,7 @@ class SyncServiceTest : public ::testing::Test {
   std::string Unique(const std::string& Base) { return test::UniqueName(Base); }
 
   test::FixedClock Clock{At(2026, 5, 4, 10, 15, 0)};
-  test::TControllerHome Home{20};
+  test::TInstallation Home{20};
   test::TFakeSyncView View;
   test::TEditorScript Editors;
   std::unique_ptr<TSyncFramework> Framework = CreateSyncFramework(View);

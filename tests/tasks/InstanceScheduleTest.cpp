@@ -5,7 +5,6 @@
 #include <string>
 
 #include "platform/Paths.h"
-#include "services/ServiceTestSupport.h"
 #include "services/uLogService.h"
 #include "support/TestSupport.h"
 #include "tasks/uInstance.h"
