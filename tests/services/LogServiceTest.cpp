@@ -157,22 +157,5 @@ TEST_F(LogServiceTest, StopWritesEverythingStillQueuedInOrder) {
   EXPECT_EQ(test::ReadFileOrEmpty(Logs + "log20261207.txt"), expected);
 }
 
-TEST(LogQueueTest, ExtractHandsOverOneEntryOrNone) {
-  TLogQueue queue;
-  EXPECT_EQ(queue.Extract(0), nullptr);
-  queue.Push(Order("a"));
-  queue.Push(Order("b"));
-  queue.Push(Order("c"));
-  EXPECT_EQ(queue.Extract(-1), nullptr);
-  EXPECT_EQ(queue.Extract(3), nullptr);
-  auto b = queue.Extract(1);
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->Text, "b");
-  EXPECT_EQ(queue.Count(), 2);
-  EXPECT_EQ(queue.Extract(0)->Text, "a");
-  queue.Clear();
-  EXPECT_EQ(queue.Count(), 0);
-}
-
 }  // namespace
 }  // namespace kelvor
