@@ -79,80 +79,64 @@ TEST(ProviderSettingsTest, ReadsSectionsDriversAndAttributes) {
 }
 
 TEST(RouteTest, EachProviderLeadsWhereItShould) {
-  TProviderSettings none;
-  TDbRoute r = RouteConnectionString(
-      "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Persist Security Info=False;"
-      "Data Source=/opt/kelvor/bin/..\\data\\a.db",
-      none);
-  EXPECT_EQ(r.Backend, TDbBackend::SQLite);
-  EXPECT_EQ(r.DatabaseType, "access");
-  EXPECT_EQ(r.FilePath, "/opt/kelvor/bin/../data/a.db");
-
-  r = RouteConnectionString(
-      "Provider=Microsoft.Jet.OLEDB.4.0;Password=;User ID=Admin;Data Source=/d/Old.MDB", none);
-  EXPECT_EQ(r.Backend, TDbBackend::Odbc);
-  EXPECT_EQ(r.OdbcConnectionString, "DRIVER={MDBTools};DBQ=/d/Old.MDB;");
-  r = RouteConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.accdb", none);
-  EXPECT_EQ(r.Backend, TDbBackend::Odbc);
-
-  r = RouteConnectionString(
-      "Provider=MSDASQL.1;Persist Security Info=False;User ID=u;Password=p;Data Source=my dsn",
-      none);
-  EXPECT_EQ(r.DatabaseType, "odbc");
-  EXPECT_EQ(r.OdbcConnectionString, "DSN=my dsn;UID=u;PWD=p;");
-  r = RouteConnectionString("Provider=MSDASQL.1;User ID=;Password=;Data Source=d", none);
-  EXPECT_EQ(r.OdbcConnectionString, "DSN=d;") << "an empty login leaves the data source's own";
-
-  r = RouteConnectionString(
-      "Provider=SQLOLEDB.1;Password=p;Persist Security Info=True;User ID=u;Initial Catalog=db;"
-      "Data Source=srv",
-      none);
-  EXPECT_EQ(r.DatabaseType, "sqlserver");
-  EXPECT_EQ(r.OdbcConnectionString,
-            "DRIVER={FreeTDS};Server=srv;Database=db;UID=u;PWD=p;ClientCharset=UTF-8;");
-  EXPECT_EQ(r.Description.find("p;"), std::string::npos) << r.Description;
-
-  TProviderSettings ora = TProviderSettings::FromText(
-      "[oracle]\nDriver=Oracle in OraClient\n[db2]\nDriver=IBM DB2 ODBC DRIVER\n");
-  r = RouteConnectionString(
-      "Provider=OraOLEDB.Oracle.1;Password=p;Persist Security Info=True;User ID=u;Data Source=orcl",
-      ora);
-  EXPECT_EQ(r.DatabaseType, "oracle");
-  EXPECT_EQ(r.OdbcConnectionString, "DRIVER={Oracle in OraClient};DBQ=orcl;UID=u;PWD=p;");
-
-  r = RouteConnectionString(
-      "Provider=IBMDADB2.DB2COPY1;Persist Security Info=False;User ID=u;Password=p;"
-      "Location=db2host:50001;Data Source=SAMPLE",
-      ora);
-  EXPECT_EQ(r.DatabaseType, "db2");
-  EXPECT_EQ(r.OdbcConnectionString,
-            "DRIVER={IBM DB2 ODBC DRIVER};Database=SAMPLE;Hostname=db2host;Port=50001;"
-            "Protocol=TCPIP;UID=u;PWD=p;");
-  r = RouteConnectionString("Provider=IBMDADB2.DB2COPY1;Location=h;Data Source=S", ora);
-  EXPECT_EQ(r.OdbcConnectionString,
-            "DRIVER={IBM DB2 ODBC DRIVER};Database=S;Hostname=h;Protocol=TCPIP;");
-}
-
-TEST(RouteTest, ProvidersIniChoosesTheDriverAndOverridesAttributes) {
-  TProviderSettings s = TProviderSettings::FromText(
+  const TProviderSettings none;
+  const TProviderSettings ini = TProviderSettings::FromText(
+      "[oracle]\nDriver=Oracle in OraClient\n[db2]\nDriver=IBM DB2 ODBC DRIVER\n"
       "[sqlserver]\nDriver=PostgreSQL Unicode\nServer=127.0.0.1\nPort=5432\n"
       "[odbc]\nDriver=ignored\nBoolsAsChar=0\n[access]\nDriver=MDB {Tools}\nReadOnly=1\n");
-  TDbRoute r = RouteConnectionString(
-      "Provider=SQLOLEDB.1;Password=a;b{c}d;Persist Security Info=True;User ID=u;"
-      "Initial Catalog=db;Data Source=srv",
-      s);
-  EXPECT_EQ(r.OdbcConnectionString,
-            "DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Database=db;UID=u;PWD=a;Port=5432;")
-      << "an unquoted \";\" ends the password, as the system has always read it";
-  r = RouteConnectionString(
-      "Provider=SQLOLEDB.1;Password=\"a;b{c}d\";User ID=u;Initial Catalog=db;Data Source=srv", s);
-  EXPECT_EQ(r.OdbcConnectionString,
-            "DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Database=db;UID=u;PWD={a;b{c}}d};"
-            "Port=5432;");
-  r = RouteConnectionString("Provider=MSDASQL.1;User ID=u;Password=p;Data Source=d", s);
-  EXPECT_EQ(r.OdbcConnectionString, "DSN=d;UID=u;PWD=p;BoolsAsChar=0;");
-  r = RouteConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=a.mdb", s);
-  EXPECT_EQ(r.OdbcConnectionString, "DRIVER={MDB {Tools}}};DBQ=a.mdb;ReadOnly=1;");
+  struct TCase {
+    const TProviderSettings& Settings;
+    const char* ConnectionString;
+    const char* Type;
+    const char* Odbc;  // "" for a SQLite file
+  };
+  // clang-format off
+  const TCase cases[] = {
+      {none, "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Persist Security Info=False;"
+             "Data Source=/opt/kelvor/bin/..\\data\\a.db", "access", ""},
+      {none, "Provider=Microsoft.Jet.OLEDB.4.0;Password=;User ID=Admin;Data Source=/d/Old.MDB",
+       "access", "DRIVER={MDBTools};DBQ=/d/Old.MDB;"},
+      {none, "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.accdb", "access",
+       "DRIVER={MDBTools};DBQ=x.accdb;"},
+      {none, "Provider=MSDASQL.1;Persist Security Info=False;User ID=u;Password=p;"
+             "Data Source=my dsn", "odbc", "DSN=my dsn;UID=u;PWD=p;"},
+      // An empty login leaves the data source's own.
+      {none, "Provider=MSDASQL.1;User ID=;Password=;Data Source=d", "odbc", "DSN=d;"},
+      {none, "Provider=SQLOLEDB.1;Password=p;Persist Security Info=True;User ID=u;"
+             "Initial Catalog=db;Data Source=srv", "sqlserver",
+       "DRIVER={FreeTDS};Server=srv;Database=db;UID=u;PWD=p;ClientCharset=UTF-8;"},
+      {ini, "Provider=OraOLEDB.Oracle.1;Password=p;Persist Security Info=True;User ID=u;"
+            "Data Source=orcl", "oracle", "DRIVER={Oracle in OraClient};DBQ=orcl;UID=u;PWD=p;"},
+      {ini, "Provider=IBMDADB2.DB2COPY1;Persist Security Info=False;User ID=u;Password=p;"
+            "Location=db2host:50001;Data Source=SAMPLE", "db2",
+       "DRIVER={IBM DB2 ODBC DRIVER};Database=SAMPLE;Hostname=db2host;Port=50001;"
+       "Protocol=TCPIP;UID=u;PWD=p;"},
+      {ini, "Provider=IBMDADB2.DB2COPY1;Location=h;Data Source=S", "db2",
+       "DRIVER={IBM DB2 ODBC DRIVER};Database=S;Hostname=h;Protocol=TCPIP;"},
+      // providers.ini chooses the driver and overrides attributes; an unquoted
+      // ";" ends the password, as the system has always read it.
+      {ini, "Provider=SQLOLEDB.1;Password=a;b{c}d;Persist Security Info=True;User ID=u;"
+            "Initial Catalog=db;Data Source=srv", "sqlserver",
+       "DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Database=db;UID=u;PWD=a;Port=5432;"},
+      {ini, "Provider=SQLOLEDB.1;Password=\"a;b{c}d\";User ID=u;Initial Catalog=db;"
+            "Data Source=srv", "sqlserver",
+       "DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Database=db;UID=u;PWD={a;b{c}}d};Port=5432;"},
+      {ini, "Provider=MSDASQL.1;User ID=u;Password=p;Data Source=d", "odbc",
+       "DSN=d;UID=u;PWD=p;BoolsAsChar=0;"},
+      {ini, "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=a.mdb", "access",
+       "DRIVER={MDB {Tools}}};DBQ=a.mdb;ReadOnly=1;"},
+  };
+  // clang-format on
+  for (const TCase& c : cases) {
+    const TDbRoute r = RouteConnectionString(c.ConnectionString, c.Settings);
+    EXPECT_EQ(r.DatabaseType, c.Type) << c.ConnectionString;
+    EXPECT_EQ(r.Backend, *c.Odbc ? TDbBackend::Odbc : TDbBackend::SQLite) << c.ConnectionString;
+    EXPECT_EQ(r.OdbcConnectionString, c.Odbc) << c.ConnectionString;
+  }
+  EXPECT_EQ(RouteConnectionString(cases[0].ConnectionString, none).FilePath,
+            "/opt/kelvor/bin/../data/a.db");
+  EXPECT_EQ(RouteConnectionString(cases[5].ConnectionString, none).Description.find("p;"),
+            std::string::npos);  // never the password
 }
 
 TEST(RouteTest, MissingPiecesFailWithAReadableMessage) {

@@ -1,8 +1,7 @@
 // The shared run cases between SQLite files, and what needs SQLite's own
 // behaviour: a read that fails in the middle of a result, large mirrors, the
-// access type's path rule, the dialog's data module.
-#include <filesystem>
-
+// dialog's data module. (The access type's path rule runs for real in the
+// kelvord tests.)
 #include "EngineHarness.h"
 #include "engine/udatamodule.h"
 
@@ -113,52 +112,16 @@ TEST_P(SqliteEngineTest, ParameterisedApplyRollsBackWhenAnErrorEscapes) {
   EXPECT_EQ(Dst->Count(dst), "3");
 }
 
-TEST_P(SqliteEngineTest, AccessPathIsTakenFromTheProgramFolderOnlyAfterDots) {
-  const std::string src = Src->CreateTable("id INTEGER");
-  Src->Exec("insert into " + src + " values (5)");
-  std::filesystem::create_directories(Env->Root() + "data");
-  std::filesystem::copy_file(Env->Root() + "src.db", Env->Root() + "data/x.db");
-
-  TSyncDataSource s;
-  s.DbType = dbAccess;
-  s.DbName = "  ..\\data\\x.db";
-  ASSERT_TRUE(Executor.ConnectSource(s)) << Env->LogText();
-  ASSERT_EQ(Executor.OpenSource("select id from " + src), 0);
-  EXPECT_EQ(Executor.SourceQuery.Field(0).AsString(), "5");
-  Executor.DisconnectSource();
-
-  // Any other relative name is used as it is (here: relative to bin/, where
-  // the file is not).
-  s.DbName = "data\\x.db";
-  EXPECT_FALSE(Executor.ConnectSource(s));
-  EXPECT_THAT(Env->LogText(), HasSubstr("connect to database error ,info: "));
-}
-
-TEST_P(SqliteEngineTest, UnknownDatabaseTypeDoesNotConnect) {
-  TSyncDataSource s = Dst->Settings();
-  s.DbType = 7;
-  EXPECT_FALSE(Executor.ConnectDestination(s));
-  EXPECT_FALSE(Executor.DestinationConnection.Connected());
-  EXPECT_THAT(Env->LogText(), HasSubstr("connect to database error ,info: "));
-}
-
-TEST_P(SqliteEngineTest, StatementOperationsAnswerZeroOrMinusOne) {
+TEST_P(SqliteEngineTest, StatementOperationsAnswerZeroOrMinusOneAndLogTheStatement) {
   const std::string dst = Dst->CreateTable("id INTEGER, name VARCHAR(8)");
   ASSERT_TRUE(Executor.ConnectDestination(Dst->Settings()));
-  ASSERT_TRUE(Executor.ConnectSource(Dst->Settings()));
   EXPECT_EQ(Executor.ExecDestination("insert into " + dst + " values (1, 'a'), (2, 'b')"), 0);
   int64_t rows = -5;
-  EXPECT_EQ(Executor.ExecDestinationCounted("update " + dst + " set name = 'c' where id > 5", rows),
-            0);
-  EXPECT_EQ(rows, 0);
   EXPECT_EQ(Executor.ExecDestinationCounted("update " + dst + " set name = 'c'", rows), 0);
   EXPECT_EQ(rows, 2);
   EXPECT_EQ(Executor.ExecDestinationCounted("update nowhere set x = 1", rows), -1);
   EXPECT_EQ(rows, 2);  // left as it was
-  EXPECT_EQ(Executor.OpenSource("select id from " + dst + " where id > 5"), 0);
-  EXPECT_TRUE(Executor.SourceQuery.Eof());
-  EXPECT_EQ(Executor.ExecSource("delete from nowhere"), -1);
-  EXPECT_THAT(Env->LogText(), HasSubstr("execute sql: delete from nowhere error,info:"));
+  EXPECT_THAT(Env->LogText(), HasSubstr("execute sql: update nowhere set x = 1 error,info:"));
 
   // A batch does not start inside a transaction that is already open.
   Executor.DestinationConnection.BeginTrans();

@@ -18,14 +18,8 @@ TEST(PathsTest, SeparatorsAndTrailingSeparator) {
   EXPECT_EQ(IncludeTrailingSeparator(""), "");
   EXPECT_EQ(ExtractFilePath("a/b/c.txt"), "a/b/");
   EXPECT_EQ(ExtractFilePath("c.txt"), "");
-}
-
-TEST(PathsTest, ProgramFolderCanBeReplaced) {
-  std::string before = ProgramFolder();
-  EXPECT_EQ(before.back(), '/');
-  SetProgramFolder("/opt/kelvor\\bin");
+  test::ProgramFolderScope folder("/opt/kelvor\\bin");
   EXPECT_EQ(ProgramFolder(), "/opt/kelvor/bin/");
-  SetProgramFolder(before);
 }
 
 TEST(TextFileTest, SplitLinesAcceptsEveryLineEnd) {
@@ -35,7 +29,7 @@ TEST(TextFileTest, SplitLinesAcceptsEveryLineEnd) {
   EXPECT_EQ(SplitLines("\n"), (std::vector<std::string>{""}));
 }
 
-TEST(TextFileTest, WriteAppendAndReadUseCrLf) {
+TEST(TextFileTest, WriteAppendAndReadUseCrLfAndAMissingFolderFailsQuietly) {
   test::TempDir dir;
   std::string path = dir.Sub("f.txt");
   ASSERT_TRUE(WriteLines(path, {"one", "two"}));
@@ -44,11 +38,8 @@ TEST(TextFileTest, WriteAppendAndReadUseCrLf) {
   std::vector<std::string> lines;
   ASSERT_TRUE(ReadLines(path, lines));
   EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three"}));
-}
 
-TEST(TextFileTest, MissingFolderFailsQuietly) {
-  test::TempDir dir;
-  std::string path = dir.Sub("no/such/folder/f.txt");
+  path = dir.Sub("no/such/folder/f.txt");
   EXPECT_FALSE(AppendLine(path, "x"));
   EXPECT_FALSE(WriteFileAtomically(path, "x"));
   std::string text = "left alone";
