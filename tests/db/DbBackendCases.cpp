@@ -167,76 +167,45 @@ TEST_P(DbBackendTest, ParametersAreBoundByTheirDataType) {
       "tm TIME, f BOOLEAN, y BLOB, v VARCHAR(32)");
   TDbQuery q(Conn());
   q.SetPrepared(true);
-  const std::string sql = "insert into " + t +
-                          "(id, i, b, n, d, ts, dt, tm, f, y, v) values(:id, :i, :b, :n, :d, :ts, "
-                          ":dt, :tm, :f, :y, :v)";
-  auto fill = [&](const std::vector<std::pair<TFieldType, std::string>>& Values) {
-    q.SetSQL(sql);
+  using TRow = std::vector<std::pair<TFieldType, const char*>>;  // nullptr: no value
+  // clang-format off
+  const TRow rows[] = {
+      {{ftInteger, "1"}, {ftInteger, " 42 "}, {ftLargeint, "9007199254740993"},
+       {ftBCD, "12345678.90"}, {ftFloat, "0.1"}, {ftDateTime, "2024-05-01 10:20:30"},
+       {ftDate, "2024-05-02"}, {ftTime, "10:20:30"}, {ftBoolean, "True"}, {ftBlob, nullptr},
+       {ftString, kChinese}},
+      // No value, and empty texts for typed parameters: NULL.
+      {{ftInteger, "2"}, {ftInteger, ""}, {ftLargeint, nullptr}, {ftBCD, ""}, {ftFloat, nullptr},
+       {ftDateTime, ""}, {ftDate, nullptr}, {ftTime, ""}, {ftBoolean, nullptr}, {ftBlob, ""},
+       {ftString, nullptr}},
+      {{ftSmallint, "3"}, {ftWord, "-5"}, {ftAutoInc, "+7"}, {ftFMTBcd, "-0.5"},
+       {ftCurrency, "2.25"}, {ftTimeStamp, "2024-05-01T01:02:03.999"},
+       {ftDate, "2024-05-03 00:00:00"}, {ftTime, "1899-12-30 23:00:01"}, {ftBoolean, "0"},
+       {ftVarBytes, "xyz"}, {ftString, ""}},
+  };
+  // clang-format on
+  for (const TRow& row : rows) {
+    q.SetSQL("insert into " + t +
+             "(id, i, b, n, d, ts, dt, tm, f, y, v) values(:id, :i, :b, :n, "
+             ":d, :ts, :dt, :tm, :f, :y, :v)");
     ASSERT_EQ(q.ParamCount(), 11);
     for (int i = 0; i < 11; ++i) {
-      q.Param(i).SetDataType(Values[static_cast<size_t>(i)].first);
-      if (Values[static_cast<size_t>(i)].second != "<null>")
-        q.Param(i).SetValue(Values[static_cast<size_t>(i)].second);
+      q.Param(i).SetDataType(row[static_cast<size_t>(i)].first);
+      if (row[static_cast<size_t>(i)].second)
+        q.Param(i).SetValue(row[static_cast<size_t>(i)].second);
     }
-  };
-  fill({{ftInteger, "1"},
-        {ftInteger, " 42 "},
-        {ftLargeint, "9007199254740993"},
-        {ftBCD, "12345678.90"},
-        {ftFloat, "0.1"},
-        {ftDateTime, "2024-05-01 10:20:30"},
-        {ftDate, "2024-05-02"},
-        {ftTime, "10:20:30"},
-        {ftBoolean, "True"},
-        {ftBlob, "<null>"},
-        {ftString, kChinese}});
-  q.ParamByName("y").LoadFromBytes("\x00\x01\xfe", 3, ftBlob);
-  ASSERT_DB_OK(q.ExecSQL());
-  EXPECT_EQ(q.RowsAffected(), 1);
-  // No value, and empty texts for typed parameters: NULL.
-  fill({{ftInteger, "2"},
-        {ftInteger, ""},
-        {ftLargeint, "<null>"},
-        {ftBCD, ""},
-        {ftFloat, "<null>"},
-        {ftDateTime, ""},
-        {ftDate, "<null>"},
-        {ftTime, ""},
-        {ftBoolean, "<null>"},
-        {ftBlob, ""},
-        {ftString, "<null>"}});
-  ASSERT_DB_OK(q.ExecSQL());
-  fill({{ftSmallint, "3"},
-        {ftWord, "-5"},
-        {ftAutoInc, "+7"},
-        {ftFMTBcd, "-0.5"},
-        {ftCurrency, "2.25"},
-        {ftTimeStamp, "2024-05-01T01:02:03.999"},
-        {ftDate, "2024-05-03 00:00:00"},
-        {ftTime, "1899-12-30 23:00:01"},
-        {ftBoolean, "0"},
-        {ftVarBytes, "xyz"},
-        {ftString, ""}});
-  ASSERT_DB_OK(q.ExecSQL());
-
-  TDbQuery r(Conn());
-  r.SetSQL("select i, b, n, d, ts, dt, tm, f, y, v from " + t + " order by id");
-  ASSERT_DB_OK(r.Open());
-  auto row = [&]() {
-    std::string s;
-    for (int i = 0; i < r.FieldCount(); ++i)
-      s += (r.Field(i).IsNull() ? std::string("<null>") : r.Field(i).AsString()) + "|";
-    return s;
-  };
+    if (&row == &rows[0]) q.ParamByName("y").LoadFromBytes("\x00\x01\xfe", 3, ftBlob);
+    ASSERT_DB_OK(q.ExecSQL());
+    EXPECT_EQ(q.RowsAffected(), 1);
+  }
   using namespace std::string_literals;
-  EXPECT_EQ(row(),
-            "42|9007199254740993|12345678.90|0.1|2024-05-01 10:20:30|2024-05-02|"
-            "10:20:30|True|\x00\x01\xfe|"s +
-                kChinese + "|");
-  ASSERT_DB_OK(r.Next());
-  EXPECT_EQ(row(), "<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|");
-  ASSERT_DB_OK(r.Next());
-  EXPECT_EQ(row(), "-5|7|-0.50|2.25|2024-05-01 01:02:03|2024-05-03|23:00:01|False|xyz||");
+  EXPECT_EQ(Db->Rows("select i, b, n, d, ts, dt, tm, f, y, v from " + t + " order by id"),
+            (std::vector<std::string>{
+                "42|9007199254740993|12345678.90|0.1|2024-05-01 10:20:30|2024-05-02|10:20:30|True|"
+                "\x00\x01\xfe|"s +
+                    kChinese,
+                "<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>",
+                "-5|7|-0.50|2.25|2024-05-01 01:02:03|2024-05-03|23:00:01|False|xyz|"}));
 }
 
 TEST_P(DbBackendTest, PreparedStatementIsReusedWhileTheTextIsUnchanged) {

@@ -1,6 +1,7 @@
 // Task runs of every operation type, written once and run for every pair of
 // source and destination (see EngineHarness.h).
 #include "EngineHarness.h"
+#include "tasks/uSchemaObjects.h"
 
 namespace kelvor::test {
 namespace {
@@ -287,26 +288,15 @@ TEST_P(EngineRunTest, NowIsMidnightOfToday) {
                        : Rows{"2|2024-05-01 00:00:00", "3|2024-05-01 12:00:00"}));
 }
 
+// Separators in every case and line end, a second separator (an empty
+// statement, skipped), a commented one, $now$, and a last statement that no
+// separator follows (not run).
 std::string Script(const std::string& Table) {
-  return "-- fill " + Table +
-         "\r\n"
-         "insert into " +
-         Table +
-         "(id, name)\r\n"
-         " values(1, 'a')\r\n"
-         "GO\r\n"
-         "  go  \r\n"  // a second separator: an empty statement, skipped
-         "--go\r\n"
-         "insert into " +
-         Table +
-         "(id, name) values(2, 'b')\n"
-         "go;\r"
-         "insert into " +
-         Table +
-         "(id, name) values(3, $now$)\r\n"
-         "Go\r\n"
-         "insert into " +
-         Table + "(id, name) values(4, 'no separator follows')";
+  return ReplaceAll(
+      "-- fill T\r\ninsert into T(id, name)\r\n values(1, 'a')\r\nGO\r\n  go  \r\n--go\r\n"
+      "insert into T(id, name) values(2, 'b')\ngo;\rinsert into T(id, name) values(3, $now$)\r\n"
+      "Go\r\ninsert into T(id, name) values(4, 'no separator follows')",
+      "T(", Table + "(");
 }
 
 TEST_P(EngineRunTest, ScriptOnTheDestinationIsCutAtGoLines) {

@@ -107,31 +107,6 @@ TEST(XmlDtdTest, RecursiveEntitiesAreNotFollowedAndExpansionIsBounded) {
   EXPECT_EQ(maxNesting, TXmlParser::kMaxEntityDepth);
 }
 
-TEST(XmlDtdTest, ParameterEntitiesInTheSubset) {
-  TXmlParser p;
-  p.LoadFromText(
-      "<!DOCTYPE r [\n"
-      "<!ENTITY % part 'middle'>\n"
-      "<!ENTITY whole 'a %part; b &#65;'>\n"
-      "<!ENTITY % decl \"<!ENTITY pe 'from pe'><!ATTLIST r k CDATA 'dflt'>\">\n"
-      "%decl;\n"
-      "<!ENTITY % self '%self;'>\n"
-      "%self; %missing;\n"
-      "]><r>&whole;|&pe;</r>");
-  EXPECT_EQ(Parts(p), (Lines{"DTD Declaration r", "Start Tag r[k=dflt]",
-                             "Text {a middle b A|from pe}", "End Tag r"}));
-}
-
-TEST(XmlDtdTest, AttributeDefaultsAndDeclaredTypes) {
-  EXPECT_EQ(Parts("<!DOCTYPE r [\n"
-                  "<!ATTLIST field iskey CDATA 'false' kind (a|b) \"a\" id ID #IMPLIED\n"
-                  "                fixed CDATA #FIXED \"f\" must CDATA #REQUIRED\n"
-                  "                iskey CDATA 'ignored'>\n"
-                  "]><field id='  x   y ' iskey='true'/><field/><other/>"),
-            (Lines{"DTD Declaration r", "Empty Tag field[fixed=f][id=x y][iskey=true][kind=a]",
-                   "Empty Tag field[fixed=f][iskey=false][kind=a]", "Empty Tag other"}));
-}
-
 TEST(XmlDtdTest, ExternalFilesAreNotOpenedByDefault) {
   test::TempDir dir;
   test::WriteFileOrDie(dir.Sub("ext.dtd"), "<!ENTITY fromdtd 'leaked'>");
