@@ -62,20 +62,6 @@ TEST_F(PostgresTest, SqlServerTypeIsRoutedByProvidersIni) {
   }
 }
 
-TEST_F(PostgresTest, UnknownDataSourceIsReportedReadably) {
-  TDbConnection c;
-  c.SetConnectionString(
-      "Provider=MSDASQL.1;Persist Security Info=False;User ID=u;Password=p;Data "
-      "Source=kelvor_nope");
-  try {
-    c.Open();
-    FAIL() << "opened a data source that does not exist";
-  } catch (const TDbError& e) {
-    EXPECT_NE(std::string(e.what()).find("kelvor_nope"), std::string::npos) << e.what();
-    EXPECT_EQ(e.SqlState(), "IM002") << e.what();
-  }
-}
-
 TEST_F(PostgresTest, KilledConnectionMakesTheNextStatementRaise) {
   TDbConnection victim;
   victim.SetConnectionString(PostgresOdbcConnectionString());

@@ -36,40 +36,6 @@ TEST(BroadMessageTest, PostKeepsLinesWithTextAndTakeTextEmptiesTheChannel) {
   EXPECT_EQ(channel.TakeText(), "");
 }
 
-TEST(BroadMessageTest, RunStateTimesAndRequests) {
-  test::FixedClock clock(test::At(2026, 12, 7, 9, 5, 59));
-  TBroadMessageHandler registry;
-  registry.Register("t0", std::make_unique<TBroadMessage>());
-  TBroadMessage* channel = registry.Register("t1", std::make_unique<TBroadMessage>());
-  channel->MarkStarted();
-  EXPECT_EQ(channel->GetRunState(), 1);
-  EXPECT_EQ(channel->GetStartedAt(), "09:05");
-  clock.Set(test::At(2026, 12, 7, 17, 30, 0));
-  channel->MarkStopped();
-  EXPECT_EQ(channel->GetRunState(), 0);
-  EXPECT_EQ(channel->GetStoppedAt(), "17:30");
-
-  // A start request marks the registry; clearing it leaves the channel's own request.
-  EXPECT_FALSE(registry.IsRequestPending());
-  channel->RequestStart();
-  EXPECT_TRUE(registry.IsRequestPending());
-  registry.ClearRequestPending();
-  EXPECT_FALSE(registry.IsRequestPending());
-  EXPECT_TRUE(channel->IsStartRequested());
-  // ResetRequests clears the run state and both requests.
-  channel->MarkStarted();
-  channel->RequestStopAll();
-  channel->ResetRequests();
-  EXPECT_EQ(channel->GetRunState(), 0);
-  EXPECT_FALSE(channel->IsStartRequested());
-  EXPECT_FALSE(channel->IsStopAllRequested());
-  // A channel in no registry only records the request.
-  TBroadMessage loose;
-  loose.RequestStart();
-  EXPECT_TRUE(loose.IsStartRequested());
-  EXPECT_FALSE(registry.IsRequestPending());
-}
-
 TEST(BroadMessageTest, FindIgnoresCaseAndYieldsTheLatestRegistration) {
   TBroadMessageHandler registry;
   TBroadMessage* service1 = registry.Register(ServiceChannelId, std::make_unique<TBroadMessage>());
@@ -94,15 +60,6 @@ std::unique_ptr<TLogOrder> Order(const std::string& Text) {
   auto order = std::make_unique<TLogOrder>();
   order->Text = Text;
   return order;
-}
-
-// Polls until the file holds exactly Expected; false after a generous timeout.
-bool WaitForFileText(const std::string& Path, const std::string& Expected) {
-  for (int i = 0; i < 1000; ++i) {
-    if (test::ReadFileOrEmpty(Path) == Expected) return true;
-    TThread::Sleep(10);
-  }
-  return false;
 }
 
 // The program runs in bin/; its log folder is the sibling logs/.
@@ -135,21 +92,6 @@ TEST_F(LogServiceTest, StampedLinesGoToTheFileOfTheDay) {
   EXPECT_EQ(test::ReadFileOrEmpty(day),
             "<2026-12-07 02:00:05>abc\r\n<2026-12-07 02:00:05>\r\n"
             "<2026-12-07 02:00:05>连接数据库失败\r\n");
-}
-
-TEST_F(LogServiceTest, FolderFollowsTheCurrentDirectoryWhenTheFileIsOpened) {
-  MakeLogFolder();
-  std::string otherBin = Tmp.Sub("other/bin", true);
-  std::string otherLogs = Tmp.Sub("other/logs/", true);
-  test::FixedClock clock(test::At(2026, 12, 7, 2, 0, 5));
-  WriteLog("here");
-  ASSERT_TRUE(WaitForFileText(Logs + "log20261207.txt", "<2026-12-07 02:00:05>here\r\n"));
-  {
-    test::CurrentDirectoryScope moved(otherBin);
-    WriteLog("there");
-    ASSERT_TRUE(WaitForFileText(otherLogs + "log20261207.txt", "<2026-12-07 02:00:05>there\r\n"));
-  }
-  EXPECT_EQ(test::ReadFileOrEmpty(Logs + "log20261207.txt"), "<2026-12-07 02:00:05>here\r\n");
 }
 
 TEST_F(LogServiceTest, LineQueuedBeforeMidnightWrittenAfterGoesToTheNextDay) {

@@ -70,25 +70,6 @@ void FillRecord(TKelvorInstance& R, int OperationType) {
   R.FieldMaps.SetFieldMapText("<id>:<ID|integer|0|true>\r\n<name>:<NAME|varchar2|32|false>\r\n");
 }
 
-TEST_F(InstanceDialogTest, DefaultsPassEveryCheckAndANewTaskTakesThem) {
-  ShowActive(*Dlg);
-  EXPECT_TRUE(Dlg->CheckInput());
-  EXPECT_TRUE(Dlg->pnlNotice->isHidden());
-  TKelvorInstance r, expected;
-  FillRecord(r, 5);
-  Dlg->ReadFromEditor(r);
-  expected.MissionName = "tast1";
-  expected.Version = "1.0";
-  expected.IsActive = true;
-  expected.TimePoint = "17:30";
-  expected.TimeDistance = 12;
-  expected.FieldMaps.SetCommand("select * from test");
-  expected.FieldMaps.DstTable = "test";
-  expected.FieldMaps.SetFieldMapText("<a1>:<a1|varchar2|32|true>\r\n");
-  // The task file's text holds every definition field.
-  EXPECT_EQ(r.SaveToText(), expected.SaveToText());
-}
-
 // Each check in its order: a bad value, its message, and where the focus goes.
 struct TBadInput {
   const char* Field;
@@ -290,24 +271,16 @@ TEST_F(InstanceDialogTest, RoundTripOfEveryField) {
   }
 }
 
-TEST_F(InstanceDialogTest, ScriptTypesShowAndTakeTheCommandInTheCommandsEditor) {
+TEST_F(InstanceDialogTest, ScriptTypesTakeTheCommandFromTheCommandsEditor) {
   TKelvorInstance r;
   FillRecord(r, 4);
   Dlg->LoadToEditor(r);
   EXPECT_EQ(Dlg->pgcContent->currentWidget(), Dlg->TabCmd);
-  EXPECT_TRUE(Dlg->txtweekset->isEnabled());  // the schedule handling ran
-  const QString command = U("select id, name\nfrom orders where a < 3 and b > \"x\"");
-  EXPECT_EQ(Dlg->RichEditCmd->toPlainText(), command);
-  EXPECT_EQ(Dlg->RichCommands->toPlainText(), command);
   Dlg->RichCommands->setPlainText(QStringLiteral("update a set b = 1\ngo\ndelete from c"));
   Dlg->ReadFromEditor(r);
   EXPECT_EQ(r.FieldMaps.GetCommand(), "update a set b = 1\r\ngo\r\ndelete from c");
-  // Switched to a row-copying type, the record editor's text counts.
-  Dlg->cmbOperationType->setCurrentIndex(0);
-  Dlg->RichEditCmd->setPlainText(QStringLiteral("select * from a"));
-  Dlg->ReadFromEditor(r);
-  EXPECT_EQ(r.FieldMaps.GetCommand(), "select * from a");
   // A record of a row-copying type leaves the commands editor empty.
+  r.FieldMaps.OperationType = 0;
   Dlg->LoadToEditor(r);
   EXPECT_TRUE(Dlg->RichCommands->toPlainText().isEmpty());
 }

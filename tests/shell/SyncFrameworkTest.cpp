@@ -125,7 +125,7 @@ TEST_F(SyncFrameworkTest, WithoutATaskTheWindowOpensEmptyAndTheServiceRuns) {
 // ---------------------------------------------------------------------------
 // The task list and the selection
 
-TEST_F(SyncFrameworkTest, ListRowsFollowTheCatalogue) {
+TEST_F(SyncFrameworkTest, ListRowsFollowTheCatalogueAndTheSelectionShowsTheDefinition) {
   auto a = AddTask("a");
   auto b = AddTask("b", false);
   a->RunStartTime.Set("08:10");
@@ -141,12 +141,8 @@ TEST_F(SyncFrameworkTest, ListRowsFollowTheCatalogue) {
   EXPECT_EQ(View.RowMission(0), a.get());
   EXPECT_EQ(View.SelectedRow(), -1);  // nothing remembered yet
   EXPECT_EQ(View.Status[0], "任务数:2");
-}
 
-TEST_F(SyncFrameworkTest, SelectionShowsTheDefinitionAndClearsInfoOnlyForAnotherTask) {
-  auto a = AddTask("a");
-  auto b = AddTask("b");
-  Framework->FillMissionList();
+  // The info pane is cleared only when another task is selected.
   View.Panes[1] = {"old info"};
   View.ClickRow(0);
   EXPECT_EQ(View.Config(), test::PaneLines(a->SaveToText()));
@@ -154,7 +150,7 @@ TEST_F(SyncFrameworkTest, SelectionShowsTheDefinitionAndClearsInfoOnlyForAnother
   EXPECT_EQ(View.Info(), Lines{"old info"});  // first selection, then the same task: kept
   View.ClickRow(1);
   EXPECT_EQ(View.Config(), test::PaneLines(b->SaveToText()));
-  EXPECT_TRUE(View.Info().empty());  // another task: cleared
+  EXPECT_TRUE(View.Info().empty());
   // A rebuild that selects the same task again keeps its info.
   View.Panes[1] = {"b info"};
   Framework->ActivateMission();
@@ -274,7 +270,7 @@ TEST_F(SyncFrameworkTest, NewTaskIsStoredListedAndIndexedKeepingTheSelection) {
   EXPECT_EQ(View.SelectedRow(), 0);  // the previously remembered row
 }
 
-TEST_F(SyncFrameworkTest, EditSavesTheTaskAndKeepsItSelected) {
+TEST_F(SyncFrameworkTest, EditSavesTheTaskAndARenameMovesItsFileAndIndexLine) {
   AddTask("other");
   auto task = AddTask("edited");
   Framework->FillMissionList();
@@ -290,15 +286,8 @@ TEST_F(SyncFrameworkTest, EditSavesTheTaskAndKeepsItSelected) {
   EXPECT_EQ(View.SelectedRow(), 1);
   EXPECT_EQ(Reread(task->FileName)->Note, "changed");
   EXPECT_FALSE(FileExists(Home.IndexPath()));  // an edit that keeps the name leaves tasks.ini
-}
 
-TEST_F(SyncFrameworkTest, RenameMovesTheFileAndRewritesTheIndex) {
-  auto keep = AddTask("keep");
-  auto task = AddTask("before");
-  Framework->Missions().SaveIndex();
   const std::string oldFile = task->FileName;
-  Framework->FillMissionList();
-  View.ClickRow(1);
   const std::string name = test::UniqueName("after");
   Editors.Push(TEditorStep{true, name, nullptr});
   Framework->EditMission();
@@ -487,23 +476,14 @@ class ChannelRowsTest : public SyncFrameworkTest {
   TBroadMessage* ChannelC = nullptr;
 };
 
-TEST_F(ChannelRowsTest, RowsTakeStateAndTimesFromTheirChannel) {
-  ChannelA->MarkStarted();
-  Framework->RefreshMissionStates();
-  EXPECT_EQ(View.RowIcon(0), miRunning);
-  EXPECT_EQ(View.Cell(0, mcState), "运行中...");
-  EXPECT_EQ(View.Cell(0, mcStart), "09:00");
-  EXPECT_EQ(View.RowIcon(1), miStopped);  // no channel: untouched
-
-  Clock.Set(At(2026, 3, 9, 9, 7, 0));
-  ChannelA->MarkStopped();
-  Framework->RefreshMissionStates();
-  EXPECT_EQ(View.RowIcon(0), miStopped);
-  EXPECT_EQ(View.Cell(0, mcState), "已停止");
-  EXPECT_EQ(View.Cell(0, mcEnd), "09:07");
-  // An inactive task with a channel turns to icon 0 at the next tick.
+// Rows turning to running and back with real daemons: SyncServiceTest.cpp.
+TEST_F(ChannelRowsTest, AnInactiveTaskWithAChannelTurnsToZeroAtTheNextTick) {
+  EXPECT_EQ(View.RowIcon(2), miNotActivated);
+  Framework->MessageTimer();
   EXPECT_EQ(View.RowIcon(2), miStopped);
+  EXPECT_EQ(View.Cell(2, mcState), "已停止");
   EXPECT_EQ(View.Cell(2, mcActivation), "未激活，如要运行该任务，请先激活!");
+  EXPECT_EQ(View.RowIcon(1), miStopped);  // no channel: untouched
 }
 
 TEST_F(ChannelRowsTest, OnlyTheSelectedTasksLinesReachTheInfoPane) {

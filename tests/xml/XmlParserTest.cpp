@@ -186,28 +186,6 @@ TEST(XmlParserTest, CDataCommentsAndInstructionsAreNotReferenceProcessed) {
             (Lines{"CDATA { &lt; x  y }", "Comment {<!-- &amp; -->}", "PI p {a='&lt;'}[a=&lt;]"}));
 }
 
-TEST(XmlParserTest, XmlDeclarationAndCurrentEncoding) {
-  TXmlParser p;
-  p.LoadFromText("<a/><?xml version='1.1' encoding='gbk' standalone='yes'?><b/>");
-  EXPECT_EQ(p.CurrentEncoding(), "");
-  ASSERT_TRUE(p.NextPart());
-  EXPECT_EQ(p.CurrentEncoding(), "");
-  ASSERT_TRUE(p.NextPart());
-  EXPECT_EQ(p.PartKind(), ptXmlProlog);
-  EXPECT_EQ(p.XmlVersion(), "1.1");
-  EXPECT_EQ(p.DeclaredEncoding(), "gbk");
-  EXPECT_EQ(p.CurrentEncoding(), "GBK");
-  EXPECT_TRUE(p.Standalone());
-  p.Rewind();
-  EXPECT_EQ(p.CurrentEncoding(), "");
-
-  p.LoadFromText("<?xml version=\"1.0\" standalone=\"Yes\"?>");
-  ASSERT_TRUE(p.NextPart());
-  EXPECT_EQ(p.CurrentEncoding(), "UTF-8");
-  EXPECT_EQ(p.DeclaredEncoding(), "");
-  EXPECT_FALSE(p.Standalone());  // "yes" exactly
-}
-
 TEST(XmlParserTest, DeclaredUtf8IsConvertedAndUndeclaredTextPassesByteForByte) {
   const std::string body = "<a v=\"\xC3\xA9|\xE4\xB8\xAD\">\xC3\xA9 \xE4\xB8\xAD</a>";
   EXPECT_EQ(Parts("<?xml version=\"1.0\"?>" + body)[1], "Start Tag a[v=\xE9|\xBF]");
@@ -246,19 +224,6 @@ TEST(XmlParserTest, ByteZeroEndsTheDocument) {
   p.LoadFromBuffer(doc, sizeof doc - 1);
   EXPECT_EQ(p.Buffer(), "<a x='1");
   EXPECT_EQ(Parts(p), (Lines{"Start Tag a[x=1]"}));
-}
-
-TEST(XmlParserTest, LoadFromFile) {
-  test::TempDir dir;
-  test::WriteFileOrDie(dir.Sub("t.xml"), "<a b='1'/>");
-  TXmlParser p;
-  ASSERT_TRUE(p.LoadFromFile(dir.Sub("t.xml")));
-  EXPECT_EQ(p.SourceName(), dir.Sub("t.xml"));
-  EXPECT_EQ(Parts(p), (Lines{"Empty Tag a[b=1]"}));
-
-  EXPECT_FALSE(p.LoadFromFile(dir.Sub("missing.xml")));
-  EXPECT_FALSE(p.NextPart());
-  EXPECT_FALSE(p.LoadFromFile(dir.Path()));  // a folder is not a document
 }
 
 }  // namespace

@@ -76,14 +76,6 @@ struct TLoggedScanner {
   }
 };
 
-TEST(XmlScannerTest, NamesArriveAsWrittenAndTagKindsAreDistinct) {
-  TLoggedScanner t;
-  EXPECT_EQ(t.Run("<MODE_DEFINE MODE=\"2\" TIME_POINT='09:00'></MODE_DEFINE>"),
-            (Lines{"start MODE_DEFINE[MODE=2][TIME_POINT=09:00]", "end MODE_DEFINE"}));
-  EXPECT_EQ(t.Run("<field src=\"a\" />"), (Lines{"empty field[src=a]"}));
-  EXPECT_EQ(t.Run("<field src=\"a\" ></field>"), (Lines{"start field[src=a]", "end field"}));
-}
-
 TEST(XmlScannerTest, EverySlotIsRaised) {
   TLoggedScanner t;
   EXPECT_EQ(t.Run("<?xml version='1.0' encoding='ISO-8859-1' standalone='yes'?>\n"
