@@ -270,13 +270,16 @@ TEST_F(SyncServiceTest, ExitStopsTheServiceWithoutWaitingForDaemons) {
   ASSERT_TRUE(TickUntilIcon(held->MissionName, miRunning));
   ASSERT_TRUE(TickUntilIcon(watch->MissionName, miRunning));
 
-  View.Answers = {false};
+  View.Answers = {false, true};
   EXPECT_FALSE(Framework->ConfirmClose());
+  EXPECT_EQ(View.Questions, std::vector<std::string>{"确定退出VantrelKelvor?"});
   EXPECT_EQ(Framework->ServiceState(), TServiceState::Running);
+  EXPECT_EQ(View.WaitedMs, 0);
   EXPECT_EQ(RunState(watch->MissionName), 1);
 
-  View.Answers = {true};
   EXPECT_TRUE(Framework->ConfirmClose());  // returns with the held run still on
+  EXPECT_EQ(Framework->ServiceState(), TServiceState::Stopping);
+  EXPECT_EQ(View.WaitedMs, TSyncFramework::kStopAllPauseMs);
   EXPECT_EQ(RunState(held->MissionName), 1);
   // Every task was asked to stop.
   EXPECT_TRUE(Framework->Missions().FindByName(held->MissionName)->IsFinished());
