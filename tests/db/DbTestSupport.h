@@ -91,7 +91,6 @@ class TTestDatabase {
   TTestDatabase(TDbSide Side, const TDbTestHome& Home, const std::string& FileName);
   ~TTestDatabase();
 
-  TDbSide Side() const { return FSide; }
   bool IsPostgres() const { return FSide != TDbSide::SQLite; }
   std::string ConnectionString() const;
   TSyncDataSource Settings() const;

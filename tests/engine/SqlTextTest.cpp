@@ -87,28 +87,25 @@ TEST(SqlTextTest, EmptyAndNullLikeValues) {
             "update  t  set  i=0, m='', s='', dt=null , b1=1, b2=0 where k=7");
 }
 
-TEST(SqlTextTest, EmptyDateKeyDoesNotParse) {
-  TObuFields r;
-  r.Add(Field("d", ftDateTime, "", true));
-  EXPECT_THROW(r.BuildKeyCondition(1), TConvertError);
+TEST(SqlTextTest, TimesBooleanKeysEmptyDatesAndNoKey) {
+  TObuFields time;
+  time.Add(Field("t", ftTime, "10:20:30"));
+  EXPECT_EQ(time.BuildUpdateSql("x", 3), "update x set  t='1899-12-30 10:20:30'");
+  // The literal INSERT for SQL Server, Access and ODBC keeps only the date.
+  EXPECT_EQ(time.BuildInsertSql("x", 2), "insert into x(t)values( '1899-12-30')");
+  TObuFields flag;
+  flag.Add(Field("flag", ftBoolean, "True", true));  // a boolean key stays as read
+  EXPECT_EQ(flag.BuildKeyCondition(1), "flag=True");
+  TObuFields empty;
+  empty.Add(Field("d", ftDateTime, "", true));  // an empty date key does not parse
+  EXPECT_THROW(empty.BuildKeyCondition(1), TConvertError);
   TObuFields bad;
   bad.Add(Field("d", ftDate, "not a date"));
   EXPECT_THROW(bad.BuildInsertSql("t", 0), TConvertError);
-}
-
-TEST(SqlTextTest, TimeOfDayDatesFromDayZero) {
-  TObuFields r;
-  r.Add(Field("t", ftTime, "10:20:30"));
-  EXPECT_EQ(r.BuildUpdateSql("x", 3), "update x set  t='1899-12-30 10:20:30'");
-  // The literal INSERT for SQL Server, Access and ODBC keeps only the date.
-  EXPECT_EQ(r.BuildInsertSql("x", 2), "insert into x(t)values( '1899-12-30')");
-}
-
-TEST(SqlTextTest, BooleanKeyStaysAsRead) {
-  TObuFields r;
-  r.Add(Field("flag", ftBoolean, "True", true));
-  r.Add(Field("v", ftInteger, "1"));
-  EXPECT_EQ(r.BuildKeyCondition(1), "flag=True");
+  TObuFields noKey;
+  noKey.Add(Field("a", ftString, "x"));
+  EXPECT_EQ(noKey.BuildUpdateSql("t", 1), "update t set  a='x'");
+  EXPECT_EQ(noKey.BuildKeyCondition(1), "");
 }
 
 TEST(SqlTextTest, SingleQuotesAreDoubledEverywhere) {
@@ -162,14 +159,6 @@ TEST(SqlTextTest, LargeObjectLiterals) {
   EXPECT_EQ(r.BuildInsertSql("t", 1),
             "insert into t(c,b)values(convert(image,0x6869),convert(image,0x0))");
   EXPECT_EQ(r.BuildInsertSql("t", 4), "insert into t(c,b)values(CLOB('0x6869'),EMPTY_BLOB())");
-}
-
-TEST(SqlTextTest, NoKeyMeansNoWhere) {
-  TObuFields r;
-  r.Add(Field("a", ftString, "x"));
-  EXPECT_EQ(r.BuildUpdateSql("t", 1), "update t set  a='x'");
-  EXPECT_EQ(r.BuildKeyCondition(1), "");
-  EXPECT_EQ(r.KeyText(), "");
 }
 
 TEST(RecordTest, FieldByNameTrimsTheFieldNameOnly) {

@@ -128,7 +128,7 @@ class TScriptedEditor : public TInstanceEditor {
     }
     FName = FStep.Name.empty() ? FRecord.MissionName : FStep.Name;
     bool ok = FStep.Ok && !ReadOnly;
-    if (ok && FRecord.CheckNameClash(FName)) call.NameRefused = true, ok = false;
+    if (ok && FRecord.CheckNameClash(FName)) ok = false;  // the dialog refuses the name
     FScript.Calls.push_back(call);
     return ok;
   }

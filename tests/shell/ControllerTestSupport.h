@@ -85,7 +85,7 @@ class TFakeSyncView : public TSyncView {
   void SetReportDate(const TDateTime& Date) override { ReportDay = Date; }
   TDateTime ReportDate() const override { return ReportDay; }
   void ShowReportDialog() override;
-  void ProcessEvents() override { ++ProcessEventsCalls; }
+  void ProcessEvents() override {}
   void Wait(int Milliseconds) override;
 
   // An operator's click on a row: selects it and tells the controller.
@@ -117,7 +117,6 @@ class TFakeSyncView : public TSyncView {
   TDateTime ReportDay{};
   int ReportShown = 0;
   std::function<void()> OnReportShown;
-  int ProcessEventsCalls = 0;
   int WaitedMs = 0;
   std::function<void()> OnWait;  // runs during every wait
   // Console lines and the main window's enabled changes, in order.
@@ -150,7 +149,6 @@ class TEditorScript {
     bool ReadOnly = false;
     bool New = false;
     bool OwnerSet = false;
-    bool NameRefused = false;
   };
   std::deque<TEditorStep> Steps;
   std::vector<TCall> Calls;
