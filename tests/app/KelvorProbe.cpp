@@ -114,10 +114,6 @@ class TProbe : public QObject {
   }
 
   void Shoot(QWidget* Window, const QString& Name) {
-    if (!Window) {
-      Check(false, "screenshot " + Name + ": no window");
-      return;
-    }
     for (int i = 0; i < 5; ++i)
       QApplication::processEvents();
     QScreen* screen = Window->screen();
@@ -130,31 +126,15 @@ class TProbe : public QObject {
   void Tick() {
     if (FClock.elapsed() > 150000) {
       Log(QStringLiteral("fail timeout in step %1").arg(FStep));
-      FLog.flush();
       std::_Exit(3);
     }
-    switch (FStep) {
-      case 0:
-        StartedStep();
-        break;
-      case 1:
-        RunningStep();
-        break;
-      case 2:
-        FinishedStep();
-        break;
-      case 3:
-        TaskInfoStep();
-        break;
-      case 4:
-        ReportStep();
-        break;
-      case 6:
-        ExitStep();
-        break;
-      default:
-        break;  // waiting for a modal dialog's check
-    }
+    // Steps 5 and 7 wait for a modal dialog's check.
+    using TStep = void (TProbe::*)();
+    static const TStep steps[] = {&TProbe::StartedStep,  &TProbe::RunningStep,
+                                  &TProbe::FinishedStep, &TProbe::TaskInfoStep,
+                                  &TProbe::ReportStep,   nullptr,
+                                  &TProbe::ExitStep,     nullptr};
+    if (steps[FStep]) (this->*steps[FStep])();
   }
 
   // The controller's start-up has enabled the window.

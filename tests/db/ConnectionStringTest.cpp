@@ -1,9 +1,13 @@
-// Parsing the system's connection strings, quoting, providers.ini and the
-// routing of each provider.
+// Parsing the system's connection strings, quoting, providers.ini, the
+// routing of each provider; placeholders and the conversion of parameter
+// and value texts.
 #include <gtest/gtest.h>
 
 #include "db/ConnectionString.h"
 #include "db/DbError.h"
+#include "db/DbQuery.h"
+#include "db/DbValueText.h"
+#include "db/SqlParams.h"
 
 namespace kelvor {
 namespace {
@@ -79,80 +83,64 @@ TEST(ProviderSettingsTest, ReadsSectionsDriversAndAttributes) {
 }
 
 TEST(RouteTest, EachProviderLeadsWhereItShould) {
-  TProviderSettings none;
-  TDbRoute r = RouteConnectionString(
-      "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Persist Security Info=False;"
-      "Data Source=/opt/kelvor/bin/..\\data\\a.db",
-      none);
-  EXPECT_EQ(r.Backend, TDbBackend::SQLite);
-  EXPECT_EQ(r.DatabaseType, "access");
-  EXPECT_EQ(r.FilePath, "/opt/kelvor/bin/../data/a.db");
-
-  r = RouteConnectionString(
-      "Provider=Microsoft.Jet.OLEDB.4.0;Password=;User ID=Admin;Data Source=/d/Old.MDB", none);
-  EXPECT_EQ(r.Backend, TDbBackend::Odbc);
-  EXPECT_EQ(r.OdbcConnectionString, "DRIVER={MDBTools};DBQ=/d/Old.MDB;");
-  r = RouteConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.accdb", none);
-  EXPECT_EQ(r.Backend, TDbBackend::Odbc);
-
-  r = RouteConnectionString(
-      "Provider=MSDASQL.1;Persist Security Info=False;User ID=u;Password=p;Data Source=my dsn",
-      none);
-  EXPECT_EQ(r.DatabaseType, "odbc");
-  EXPECT_EQ(r.OdbcConnectionString, "DSN=my dsn;UID=u;PWD=p;");
-  r = RouteConnectionString("Provider=MSDASQL.1;User ID=;Password=;Data Source=d", none);
-  EXPECT_EQ(r.OdbcConnectionString, "DSN=d;") << "an empty login leaves the data source's own";
-
-  r = RouteConnectionString(
-      "Provider=SQLOLEDB.1;Password=p;Persist Security Info=True;User ID=u;Initial Catalog=db;"
-      "Data Source=srv",
-      none);
-  EXPECT_EQ(r.DatabaseType, "sqlserver");
-  EXPECT_EQ(r.OdbcConnectionString,
-            "DRIVER={FreeTDS};Server=srv;Database=db;UID=u;PWD=p;ClientCharset=UTF-8;");
-  EXPECT_EQ(r.Description.find("p;"), std::string::npos) << r.Description;
-
-  TProviderSettings ora = TProviderSettings::FromText(
-      "[oracle]\nDriver=Oracle in OraClient\n[db2]\nDriver=IBM DB2 ODBC DRIVER\n");
-  r = RouteConnectionString(
-      "Provider=OraOLEDB.Oracle.1;Password=p;Persist Security Info=True;User ID=u;Data Source=orcl",
-      ora);
-  EXPECT_EQ(r.DatabaseType, "oracle");
-  EXPECT_EQ(r.OdbcConnectionString, "DRIVER={Oracle in OraClient};DBQ=orcl;UID=u;PWD=p;");
-
-  r = RouteConnectionString(
-      "Provider=IBMDADB2.DB2COPY1;Persist Security Info=False;User ID=u;Password=p;"
-      "Location=db2host:50001;Data Source=SAMPLE",
-      ora);
-  EXPECT_EQ(r.DatabaseType, "db2");
-  EXPECT_EQ(r.OdbcConnectionString,
-            "DRIVER={IBM DB2 ODBC DRIVER};Database=SAMPLE;Hostname=db2host;Port=50001;"
-            "Protocol=TCPIP;UID=u;PWD=p;");
-  r = RouteConnectionString("Provider=IBMDADB2.DB2COPY1;Location=h;Data Source=S", ora);
-  EXPECT_EQ(r.OdbcConnectionString,
-            "DRIVER={IBM DB2 ODBC DRIVER};Database=S;Hostname=h;Protocol=TCPIP;");
-}
-
-TEST(RouteTest, ProvidersIniChoosesTheDriverAndOverridesAttributes) {
-  TProviderSettings s = TProviderSettings::FromText(
+  const TProviderSettings none;
+  const TProviderSettings ini = TProviderSettings::FromText(
+      "[oracle]\nDriver=Oracle in OraClient\n[db2]\nDriver=IBM DB2 ODBC DRIVER\n"
       "[sqlserver]\nDriver=PostgreSQL Unicode\nServer=127.0.0.1\nPort=5432\n"
       "[odbc]\nDriver=ignored\nBoolsAsChar=0\n[access]\nDriver=MDB {Tools}\nReadOnly=1\n");
-  TDbRoute r = RouteConnectionString(
-      "Provider=SQLOLEDB.1;Password=a;b{c}d;Persist Security Info=True;User ID=u;"
-      "Initial Catalog=db;Data Source=srv",
-      s);
-  EXPECT_EQ(r.OdbcConnectionString,
-            "DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Database=db;UID=u;PWD=a;Port=5432;")
-      << "an unquoted \";\" ends the password, as the system has always read it";
-  r = RouteConnectionString(
-      "Provider=SQLOLEDB.1;Password=\"a;b{c}d\";User ID=u;Initial Catalog=db;Data Source=srv", s);
-  EXPECT_EQ(r.OdbcConnectionString,
-            "DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Database=db;UID=u;PWD={a;b{c}}d};"
-            "Port=5432;");
-  r = RouteConnectionString("Provider=MSDASQL.1;User ID=u;Password=p;Data Source=d", s);
-  EXPECT_EQ(r.OdbcConnectionString, "DSN=d;UID=u;PWD=p;BoolsAsChar=0;");
-  r = RouteConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=a.mdb", s);
-  EXPECT_EQ(r.OdbcConnectionString, "DRIVER={MDB {Tools}}};DBQ=a.mdb;ReadOnly=1;");
+  struct TCase {
+    const TProviderSettings& Settings;
+    const char* ConnectionString;
+    const char* Type;
+    const char* Odbc;  // "" for a SQLite file
+  };
+  // clang-format off
+  const TCase cases[] = {
+      {none, "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Persist Security Info=False;"
+             "Data Source=/opt/kelvor/bin/..\\data\\a.db", "access", ""},
+      {none, "Provider=Microsoft.Jet.OLEDB.4.0;Password=;User ID=Admin;Data Source=/d/Old.MDB",
+       "access", "DRIVER={MDBTools};DBQ=/d/Old.MDB;"},
+      {none, "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.accdb", "access",
+       "DRIVER={MDBTools};DBQ=x.accdb;"},
+      {none, "Provider=MSDASQL.1;Persist Security Info=False;User ID=u;Password=p;"
+             "Data Source=my dsn", "odbc", "DSN=my dsn;UID=u;PWD=p;"},
+      // An empty login leaves the data source's own.
+      {none, "Provider=MSDASQL.1;User ID=;Password=;Data Source=d", "odbc", "DSN=d;"},
+      {none, "Provider=SQLOLEDB.1;Password=p;Persist Security Info=True;User ID=u;"
+             "Initial Catalog=db;Data Source=srv", "sqlserver",
+       "DRIVER={FreeTDS};Server=srv;Database=db;UID=u;PWD=p;ClientCharset=UTF-8;"},
+      {ini, "Provider=OraOLEDB.Oracle.1;Password=p;Persist Security Info=True;User ID=u;"
+            "Data Source=orcl", "oracle", "DRIVER={Oracle in OraClient};DBQ=orcl;UID=u;PWD=p;"},
+      {ini, "Provider=IBMDADB2.DB2COPY1;Persist Security Info=False;User ID=u;Password=p;"
+            "Location=db2host:50001;Data Source=SAMPLE", "db2",
+       "DRIVER={IBM DB2 ODBC DRIVER};Database=SAMPLE;Hostname=db2host;Port=50001;"
+       "Protocol=TCPIP;UID=u;PWD=p;"},
+      {ini, "Provider=IBMDADB2.DB2COPY1;Location=h;Data Source=S", "db2",
+       "DRIVER={IBM DB2 ODBC DRIVER};Database=S;Hostname=h;Protocol=TCPIP;"},
+      // providers.ini chooses the driver and overrides attributes; an unquoted
+      // ";" ends the password, as the system has always read it.
+      {ini, "Provider=SQLOLEDB.1;Password=a;b{c}d;Persist Security Info=True;User ID=u;"
+            "Initial Catalog=db;Data Source=srv", "sqlserver",
+       "DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Database=db;UID=u;PWD=a;Port=5432;"},
+      {ini, "Provider=SQLOLEDB.1;Password=\"a;b{c}d\";User ID=u;Initial Catalog=db;"
+            "Data Source=srv", "sqlserver",
+       "DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Database=db;UID=u;PWD={a;b{c}}d};Port=5432;"},
+      {ini, "Provider=MSDASQL.1;User ID=u;Password=p;Data Source=d", "odbc",
+       "DSN=d;UID=u;PWD=p;BoolsAsChar=0;"},
+      {ini, "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=a.mdb", "access",
+       "DRIVER={MDB {Tools}}};DBQ=a.mdb;ReadOnly=1;"},
+  };
+  // clang-format on
+  for (const TCase& c : cases) {
+    const TDbRoute r = RouteConnectionString(c.ConnectionString, c.Settings);
+    EXPECT_EQ(r.DatabaseType, c.Type) << c.ConnectionString;
+    EXPECT_EQ(r.Backend, *c.Odbc ? TDbBackend::Odbc : TDbBackend::SQLite) << c.ConnectionString;
+    EXPECT_EQ(r.OdbcConnectionString, c.Odbc) << c.ConnectionString;
+  }
+  EXPECT_EQ(RouteConnectionString(cases[0].ConnectionString, none).FilePath,
+            "/opt/kelvor/bin/../data/a.db");
+  EXPECT_EQ(RouteConnectionString(cases[5].ConnectionString, none).Description.find("p;"),
+            std::string::npos);  // never the password
 }
 
 TEST(RouteTest, MissingPiecesFailWithAReadableMessage) {
@@ -174,6 +162,145 @@ TEST(RouteTest, MissingPiecesFailWithAReadableMessage) {
   EXPECT_NE(message("Provider=OraOLEDB.Oracle.1;Data Source=orcl").find("[oracle]"),
             std::string::npos);
   EXPECT_NE(message("Provider=IBMDADB2.DB2COPY1;Data Source=S").find("[db2]"), std::string::npos);
+}
+
+TEST(SqlParamsTest, FindsPlaceholdersOutsideLiteralsAndComments) {
+  struct TCase {
+    const char* Sql;
+    const char* Text;
+    std::vector<std::string> Names;
+  };
+  const TCase cases[] = {
+      {"insert into t(a1,a2)values(:a1,:a2)", "insert into t(a1,a2)values(?,?)", {"a1", "a2"}},
+      {"update t set a2= :a2,a3= :a3 where a1='k1'",
+       "update t set a2= ?,a3= ? where a1='k1'",
+       {"a2", "a3"}},
+      {"select :a, :A, :a", "select ?, ?, ?", {"a", "A", "a"}},
+      {"select ':x', \":y\", 'it''s :z', :w", "select ':x', \":y\", 'it''s :z', ?", {"w"}},
+      {"select 1 -- :c\n, :d /* :e \n :f */ + :g",
+       "select 1 -- :c\n, ? /* :e \n :f */ + ?",
+       {"d", "g"}},
+      {"select x::int, y :: text, :v::date", "select x::int, y :: text, ?::date", {"v"}},
+      {"begin x := 1; end", "begin x := 1; end", {}},
+      {"select :_1, :2b, :中文列", "select ?, ?, ?", {"_1", "2b", "中文列"}},
+      {"select ':unterminated", "select ':unterminated", {}},
+      {"select 1 /* open", "select 1 /* open", {}},
+      {"select :", "select :", {}},
+  };
+  for (const TCase& c : cases) {
+    TParsedSql p = ParseSqlParams(c.Sql);
+    EXPECT_EQ(p.Text, c.Text) << c.Sql;
+    EXPECT_EQ(p.Names, c.Names) << c.Sql;
+  }
+}
+
+// The converted value points into the parameter, which must outlive it.
+TBindValue Convert(TFieldType Type, const std::string& Text, const char* Name = "p") {
+  static TDbParam p;
+  p = TDbParam(Name);
+  p.SetDataType(Type);
+  p.SetValue(Text);
+  return ConvertParam(p);
+}
+
+TEST(ParamConversionTest, TextsConvertByDataType) {
+  EXPECT_EQ(Convert(ftInteger, " -12 ").Integer, -12);
+  EXPECT_EQ(Convert(ftLargeint, "9223372036854775807").Integer, INT64_MAX);
+  EXPECT_EQ(Convert(ftFloat, "1.5e3").Float, 1500.0);
+  TBindValue d = Convert(ftBCD, "-12345678.90");
+  EXPECT_EQ(d.Kind, TBindKind::Decimal);
+  EXPECT_EQ(d.Data, "-12345678.90");
+  EXPECT_EQ(d.Precision, 10);
+  EXPECT_EQ(d.Scale, 2);
+  EXPECT_EQ(Convert(ftDateTime, "2024-05-01 10:20:30").When.Hour, 10);
+  EXPECT_EQ(Convert(ftBoolean, "true").Integer, 1);
+  EXPECT_EQ(Convert(ftBoolean, "FALSE").Integer, 0);
+  struct TKindCase {
+    TFieldType Type;
+    const char* Text;
+    TBindKind Kind;
+  };
+  for (const TKindCase& c : {TKindCase{ftSmallint, "+3", TBindKind::Integer},
+                             {ftFMTBcd, ".5", TBindKind::Decimal},
+                             {ftDateTime, "2024-05-01 10:20:30", TBindKind::DateTime},
+                             {ftTime, "10:20:30", TBindKind::Time},
+                             {ftDate, "2024-05-01", TBindKind::Date},
+                             {ftVarBytes, "ab", TBindKind::Bytes},
+                             {ftMemo, "x", TBindKind::Text},
+                             {ftUnknown, "x", TBindKind::Text},
+                             {ftOraClob, "x", TBindKind::Text}})
+    EXPECT_EQ(Convert(c.Type, c.Text).Kind, c.Kind) << FieldTypeName(c.Type);
+
+  // Empty texts: NULL for typed parameters, the empty text for text ones.
+  for (TFieldType type : {ftInteger, ftFloat, ftBCD, ftDate, ftDateTime, ftBoolean, ftBlob})
+    EXPECT_EQ(Convert(type, "").Kind, TBindKind::Null) << FieldTypeName(type);
+  EXPECT_EQ(Convert(ftString, "").Kind, TBindKind::Text);
+  TDbParam loaded("b");
+  loaded.LoadFromBytes("", 0, ftBlob);
+  EXPECT_EQ(ConvertParam(loaded).Kind, TBindKind::Bytes) << "loaded bytes are a value";
+  TDbParam none("n");
+  none.SetDataType(ftInteger);
+  EXPECT_EQ(ConvertParam(none).Kind, TBindKind::Null);
+}
+
+TEST(ParamConversionTest, TextsThatDoNotConvertRaiseNamingTheParameter) {
+  struct TCase {
+    TFieldType Type;
+    const char* Text;
+  };
+  const TCase bad[] = {{ftInteger, "12x"},
+                       {ftInteger, "1.0"},
+                       {ftInteger, "-"},
+                       {ftLargeint, "99999999999999999999"},
+                       {ftFloat, "1,5"},
+                       {ftBCD, "1.2.3"},
+                       {ftBCD, "e5"},
+                       {ftDate, "2024-02-30"},
+                       {ftDateTime, "yesterday"},
+                       {ftBoolean, "yes"},
+                       {ftTime, "25:00:00"}};
+  for (const TCase& c : bad) {
+    try {
+      Convert(c.Type, c.Text, "qty");
+      ADD_FAILURE() << FieldTypeName(c.Type) << " accepted " << c.Text;
+    } catch (const TDbError& e) {
+      EXPECT_NE(std::string(e.what()).find("\"qty\""), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(FieldTypeName(c.Type)), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(ValueTextTest, FloatsAreTheShortestTextThatReadsBack) {
+  for (auto [value, text] :
+       std::vector<std::pair<double, std::string>>{{0.1, "0.1"},
+                                                   {0.1 + 0.2, "0.30000000000000004"},
+                                                   {100.0, "100"},
+                                                   {-2.5, "-2.5"},
+                                                   {0.0, "0"},
+                                                   {0.0001, "0.0001"},
+                                                   {0.00001, "1e-05"},
+                                                   {123456789012345.0, "123456789012345"},
+                                                   {1e15, "1e+15"},
+                                                   {1.5e300, "1.5e+300"}}) {
+    std::string s;
+    dbtext::AppendShortest(s, value);
+    EXPECT_EQ(s, text);
+  }
+  for (auto [value, text] : std::vector<std::pair<float, std::string>>{
+           {3.14f, "3.14"}, {123456.0f, "123456"}, {1234567.0f, "1.234567e+06"}}) {
+    std::string s;
+    dbtext::AppendShortest(s, value);
+    EXPECT_EQ(s, text);
+  }
+}
+
+TEST(ValueTextTest, DecimalTextsFromDriversAreMadePlain) {
+  for (auto [in, out] : std::vector<std::pair<std::string, std::string>>{
+           {"12,50", "12.50"}, {".5", "0.5"}, {"-.5", "-0.5"}, {"7", "7"}, {"", ""}}) {
+    std::string s = in;
+    dbtext::NormalizeDecimal(s);
+    EXPECT_EQ(s, out) << in;
+  }
 }
 
 }  // namespace

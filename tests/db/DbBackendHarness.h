@@ -1,44 +1,40 @@
 // One test body, run against every backend: the cases are written once in
 // DbBackendCases.cpp and instantiated per backend by the SQLite and the
-// PostgreSQL test programs.
+// PostgreSQL test programs. Conn is the side's own connection.
 #pragma once
-
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "DbTestSupport.h"
 
 namespace kelvor::test {
 
-enum class TTestDb { SQLite, PgOdbc, PgSqlServer };
-
-std::string TestDbName(const ::testing::TestParamInfo<TTestDb>& Info);
-
-class DbBackendTest : public ::testing::TestWithParam<TTestDb> {
+class DbBackendTest : public ::testing::TestWithParam<TDbSide> {
  protected:
-  void SetUp() override;
-  void TearDown() override;
+  void SetUp() override {
+    if (GetParam() != TDbSide::SQLite) SKIP_WITHOUT_POSTGRES();
+    Home = std::make_unique<TDbTestHome>();
+    Db = std::make_unique<TTestDatabase>(GetParam(), *Home, "data.db");
+  }
+  void TearDown() override { Db.reset(); }
 
-  bool IsSqlite() const { return GetParam() == TTestDb::SQLite; }
-  std::string ConnectionString() const;
-  // Opens another connection to the same database.
-  void OpenSecond(TDbConnection& Other) const;
-  // Creates a table with a unique name (dropped at the end); the column list
-  // may use BLOB, which becomes bytea on PostgreSQL.
-  std::string NewTable(const std::string& Columns);
-  // A literal of the bytes given in hexadecimal.
-  std::string BlobLiteral(const std::string& Hex) const;
-  void Exec(const std::string& Sql) { ExecOn(Conn, Sql); }
-  std::string Scalar(const std::string& Sql) { return ScalarOn(Conn, Sql); }
+  bool IsSqlite() const { return GetParam() == TDbSide::SQLite; }
+  TDbConnection& Conn() { return Db->Conn(); }
+  void OpenSecond(TDbConnection& Other) const {
+    Other.SetConnectionString(Db->ConnectionString());
+    Other.Open();
+  }
+  std::string NewTable(const std::string& Columns) { return Db->CreateTable(Columns); }
+  void Exec(const std::string& Sql) { Db->Exec(Sql); }
+  std::string Scalar(const std::string& Sql) { return Db->Scalar(Sql); }
   std::string CountOn(TDbConnection& C, const std::string& Table) {
     return ScalarOn(C, "select count(*) from " + Table);
   }
 
   std::unique_ptr<TDbTestHome> Home;
-  std::string SqliteFile;
-  TDbConnection Conn;
-  std::vector<std::string> Tables;
+  std::unique_ptr<TTestDatabase> Db;
 };
+
+inline std::string TestDbName(const ::testing::TestParamInfo<TDbSide>& Info) {
+  return SideName(Info.param);
+}
 
 }  // namespace kelvor::test

@@ -8,6 +8,10 @@
 #include <filesystem>
 
 #include "platform/Paths.h"
+#include "platform/TextFile.h"
+#include "services/uLogService.h"
+#include "services/uReportService.h"
+#include "tasks/uSchemaObjects.h"
 
 namespace kelvor::test {
 
@@ -20,33 +24,16 @@ bool PostgresAvailable() {
   return !PgEnv("KELVOR_PG_DSN").empty();
 }
 
-std::string DefaultTestProvidersIni() {
-  std::string s =
-      "; written by the tests\r\n"
-      "[odbc]\r\n"
-      "BoolsAsChar=0\r\n";
-  if (PostgresAvailable()) {
-    s += "[sqlserver]\r\n"
-         "Driver=PostgreSQL Unicode\r\n"
-         "Server=" +
-         PgEnv("KELVOR_PG_HOST") +
-         "\r\n"
-         "Port=" +
-         PgEnv("KELVOR_PG_PORT") +
-         "\r\n"
-         "Database=" +
-         PgEnv("KELVOR_PG_DB") +
-         "\r\n"
-         "BoolsAsChar=0\r\n";
-  }
-  return s;
-}
-
 TDbTestHome::TDbTestHome() : FOldProgramFolder(ProgramFolder()) {
   FDir.Sub("bin", true);
   FDir.Sub("conf", true);
   SetProgramFolder(BinFolder());
-  WriteProvidersIni(DefaultTestProvidersIni());
+  std::string ini = "; written by the tests\r\n[odbc]\r\nBoolsAsChar=0\r\n";
+  if (PostgresAvailable())
+    ini += "[sqlserver]\r\nDriver=PostgreSQL Unicode\r\nServer=" + PgEnv("KELVOR_PG_HOST") +
+           "\r\nPort=" + PgEnv("KELVOR_PG_PORT") + "\r\nDatabase=" + PgEnv("KELVOR_PG_DB") +
+           "\r\nBoolsAsChar=0\r\n";
+  WriteProvidersIni(ini);
 }
 
 TDbTestHome::~TDbTestHome() {
@@ -54,11 +41,11 @@ TDbTestHome::~TDbTestHome() {
 }
 
 void TDbTestHome::WriteProvidersIni(const std::string& Text) const {
-  WriteFileOrDie(ProvidersIniPath(), Text);
+  WriteFileOrDie(Root() + "conf/providers.ini", Text);
 }
 
 std::string TDbTestHome::CreateSqliteFile(const std::string& Name) const {
-  std::string path = FDir.Path() + Name;
+  std::string path = Root() + Name;
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   // An empty file is a valid database too; writing the schema makes it a real one.
@@ -81,44 +68,16 @@ std::string PostgresOdbcConnectionString(const std::string& User, const std::str
          ";Password=" + QuoteConnectionValue(Password) + ";Data Source=" + PgEnv("KELVOR_PG_DSN");
 }
 
-std::string PostgresOdbcConnectionString() {
-  return PostgresOdbcConnectionString(PgEnv("KELVOR_PG_USER"), PgEnv("KELVOR_PG_PASSWORD"));
-}
-
-std::string PostgresSqlServerConnectionString(const std::string& User,
-                                              const std::string& Password) {
-  return "Provider=SQLOLEDB.1;Password=" + QuoteConnectionValue(Password) +
-         ";Persist Security Info=True;User ID=" + QuoteConnectionValue(User) +
-         ";Initial Catalog=unused;Data Source=unused";
-}
-
 std::string PostgresSqlServerConnectionString() {
-  return PostgresSqlServerConnectionString(PgEnv("KELVOR_PG_USER"), PgEnv("KELVOR_PG_PASSWORD"));
+  return "Provider=SQLOLEDB.1;Password=" + QuoteConnectionValue(PgEnv("KELVOR_PG_PASSWORD")) +
+         ";Persist Security Info=True;User ID=" + QuoteConnectionValue(PgEnv("KELVOR_PG_USER")) +
+         ";Initial Catalog=unused;Data Source=unused";
 }
 
 TSyncDataSource SqliteDataSource(const std::string& Path) {
   TSyncDataSource s;
-  s.DbType = 2;
+  s.DbType = dbAccess;
   s.DbName = Path;
-  return s;
-}
-
-TSyncDataSource PostgresOdbcDataSource() {
-  TSyncDataSource s;
-  s.DbType = 3;
-  s.DbName = PgEnv("KELVOR_PG_DSN");
-  s.DbUser = PgEnv("KELVOR_PG_USER");
-  s.DbPwd = PgEnv("KELVOR_PG_PASSWORD");
-  return s;
-}
-
-TSyncDataSource PostgresSqlServerDataSource() {
-  TSyncDataSource s;
-  s.DbType = 1;
-  s.DbName = "unused";
-  s.DbServer = "unused";
-  s.DbUser = PgEnv("KELVOR_PG_USER");
-  s.DbPwd = PgEnv("KELVOR_PG_PASSWORD");
   return s;
 }
 
@@ -139,6 +98,183 @@ std::string ScalarOn(TDbConnection& Connection, const std::string& Sql) {
   q.Open();
   if (q.Eof()) return "<no row>";
   return q.Field(0).AsString();
+}
+
+// ---------------------------------------------------------------------------
+// TTestDatabase
+
+std::string SideName(TDbSide Side) {
+  return Side == TDbSide::SQLite ? "SQLite" : Side == TDbSide::PgOdbc ? "PgOdbc" : "PgLiteral";
+}
+
+TTestDatabase::TTestDatabase(TDbSide Side, const TDbTestHome& Home, const std::string& FileName)
+    : FSide(Side) {
+  if (Side == TDbSide::SQLite) {
+    FFile = Home.Root() + FileName;
+    if (!FileExists(FFile)) Home.CreateSqliteFile(FileName);
+  }
+  FConn.SetConnectionString(ConnectionString());
+  FConn.Open();
+}
+
+TTestDatabase::~TTestDatabase() {
+  try {
+    if (!FConn.Connected()) FConn.Open();
+    FConn.RollbackTrans();
+    for (auto it = FDrops.rbegin(); it != FDrops.rend(); ++it)
+      Exec("drop " + *it);
+  } catch (const TDbError& e) {
+    ADD_FAILURE() << "cleaning up: " << e.what();
+  }
+}
+
+std::string TTestDatabase::ConnectionString() const {
+  switch (FSide) {
+    case TDbSide::SQLite:
+      return AccessConnectionString(FFile);
+    case TDbSide::PgOdbc:
+      return PostgresOdbcConnectionString();
+    case TDbSide::PgLiteral:
+      return PostgresSqlServerConnectionString();
+  }
+  return {};
+}
+
+TSyncDataSource TTestDatabase::Settings() const {
+  if (FSide == TDbSide::SQLite) return SqliteDataSource(FFile);
+  TSyncDataSource s;
+  s.DbUser = PgEnv("KELVOR_PG_USER");
+  s.DbPwd = PgEnv("KELVOR_PG_PASSWORD");
+  if (FSide == TDbSide::PgOdbc) {
+    s.DbType = dbOdbc;
+    s.DbName = PgEnv("KELVOR_PG_DSN");
+  } else {  // server and database come from providers.ini
+    s.DbType = dbSqlServer;
+    s.DbName = s.DbServer = "unused";
+  }
+  return s;
+}
+
+std::string TTestDatabase::CreateTable(const std::string& Columns) {
+  const std::string name = UniqueName("kt_");
+  Exec("create table " + name + "(" +
+       (IsPostgres() ? ReplaceAll(Columns, "BLOB", "bytea") : Columns) + ")");
+  FDrops.push_back("table " + name);
+  return name;
+}
+
+std::vector<std::string> TTestDatabase::Rows(const std::string& Sql) {
+  std::vector<std::string> rows;
+  TDbQuery q(FConn);
+  q.SetParamCheck(false);
+  q.SetSQL(Sql);
+  q.Open();
+  for (; !q.Eof(); q.Next()) {
+    std::string row;
+    for (int i = 0; i < q.FieldCount(); ++i)
+      row += (i > 0 ? "|" : "") + (q.Field(i).IsNull() ? "<null>" : q.Field(i).AsString());
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+std::string TTestDatabase::BlobLiteral(const std::string& Hex) const {
+  return IsPostgres() ? "decode('" + Hex + "','hex')" : "x'" + Hex + "'";
+}
+
+// ---------------------------------------------------------------------------
+// TInstallation
+
+TInstallation::TInstallation(int SourceRows) : FCwd(BinFolder()) {
+  for (const char* folder : {"tasks/dbtasks", "logs", "reports"})
+    std::filesystem::create_directories(Root() + folder);
+  WriteFileOrDie(ServerIniPath(), "[server]\r\nport=9000\r\n");
+  if (SourceRows < 0) return;
+  Source = CreateSqliteFile("source.db");
+  Destination = CreateSqliteFile("destination.db");
+  TDbConnection src, dst;
+  src.SetConnectionString(AccessConnectionString(Source));
+  dst.SetConnectionString(AccessConnectionString(Destination));
+  src.Open();
+  dst.Open();
+  ExecOn(src, "create table t(id integer primary key, name varchar(20))");
+  ExecOn(dst, "create table t(id integer primary key, name varchar(20))");
+  ExecOn(src,
+         "insert into t with recursive n(i) as (select 1 union all select i + 1 from n limit " +
+             std::to_string(SourceRows) + ") select i, 'row ' || i from n");
+}
+
+TInstallation::~TInstallation() {
+  StopLogService(std::chrono::milliseconds(2000));
+  StopReportService(std::chrono::milliseconds(2000));
+}
+
+std::string TInstallation::ReportPath(const TDateTime& Day) const {
+  return Root() + "reports/report" + FormatDayStamp(Day) + ".txt";
+}
+
+std::vector<std::string> TInstallation::LogLines(const TDateTime& Day) const {
+  StopLogService(std::chrono::milliseconds(2000));
+  std::vector<std::string> lines;
+  ReadLines(Root() + "logs/log" + FormatDayStamp(Day) + ".txt", lines);
+  return lines;
+}
+
+std::vector<std::string> TInstallation::ReportLines(const TDateTime& Day) const {
+  StopReportService(std::chrono::milliseconds(2000));
+  std::vector<std::string> lines;
+  ReadLines(ReportPath(Day), lines);
+  return lines;
+}
+
+std::shared_ptr<TKelvorInstance> TInstallation::CopyTask(const std::string& Name) const {
+  auto task = std::make_shared<TKelvorInstance>();
+  task->MissionName = Name;
+  task->Version = "1.0";
+  task->Note = "copy of " + Name;
+  task->IsActive = true;
+  task->Mode = modeOnce;
+  task->TimePoint = "17:30";
+  task->Source = SqliteDataSource(Source);
+  task->Destination = SqliteDataSource(Destination);
+  task->FieldMaps.DstTable = "t";
+  task->FieldMaps.OperationType = opUpdateThenInsert;
+  task->FieldMaps.SetCommand("select * from t");
+  task->FieldMaps.SetFieldMapText("<id>:<id|integer|0|true>\r\n<name>:<name|varchar|20|false>");
+  return task;
+}
+
+std::shared_ptr<TKelvorInstance> TInstallation::WatchTask(const std::string& Name) const {
+  auto task = CopyTask(Name);
+  task->Mode = modePlanned;
+  task->ScheduleMode = scheduleDaily;
+  task->TimePoint = "23:59";
+  return task;
+}
+
+std::shared_ptr<TKelvorInstance> TInstallation::FailingTask(const std::string& Name) const {
+  auto task = CopyTask(Name);
+  task->Source.DbName = Root() + "missing.db";
+  return task;
+}
+
+void TInstallation::StoreTask(TKelvorInstance& Task) const {
+  Task.FileName = TaskFolder() + Task.MissionName + ".xml";
+  ASSERT_TRUE(Task.WriteTaskFile(Task.FileName)) << Task.FileName;
+}
+
+void TInstallation::WriteIndex(const std::vector<std::string>& Files) const {
+  std::string text = "#define all tasks....\r\n";
+  for (const std::string& f : Files)
+    text += f + "\r\n";
+  WriteFileOrDie(IndexPath(), text);
+}
+
+std::string TInstallation::DestinationScalar(const std::string& Sql) const {
+  TDbConnection dst;
+  dst.SetConnectionString(AccessConnectionString(Destination));
+  dst.Open();
+  return ScalarOn(dst, Sql);
 }
 
 }  // namespace kelvor::test

@@ -1,21 +1,26 @@
-// Databases for tests, reached the way Kelvor reaches them: through the
-// system's own connection strings.
+// Databases and installations for tests, reached the way Kelvor reaches them:
+// through the system's own connection strings.
 //
-//   SQLite   an "access" string naming a file in a temporary folder
-//   Postgres the server of scripts/with-postgres (KELVOR_PG_* variables), as
-//            the "odbc" type through its data source, or as the "sqlserver"
-//            type routed to the PostgreSQL ODBC driver by a providers.ini
+//   SQLite    an "access" string naming a file in a temporary folder
+//   PgOdbc    the server of scripts/with-postgres (KELVOR_PG_* variables) as
+//             the "odbc" type, through its data source
+//   PgLiteral the same server as the "sqlserver" type, routed to the
+//             PostgreSQL driver by the test providers.ini (the engine's
+//             literal statement path)
 //
 // A TDbTestHome makes a program folder <temp>/bin/ with <temp>/conf/
 // providers.ini beside it and points ProgramFolder() at it for its lifetime,
 // so every connection opened meanwhile reads that providers.ini. Tests that
-// need PostgreSQL call SkipWithoutPostgres() (GTEST_SKIP when the variables
-// are not set). Not thread-safe: set up on the test's main thread.
+// need PostgreSQL use SKIP_WITHOUT_POSTGRES(). Tables get names unique to the
+// process, so test programs may run in parallel against one server. Not
+// thread-safe: set up on the test's main thread.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "db/DbConnection.h"
 #include "db/DbError.h"
@@ -37,7 +42,6 @@ class TDbTestHome {
 
   const std::string& Root() const { return FDir.Path(); }  // ends with "/"
   std::string BinFolder() const { return FDir.Path() + "bin/"; }
-  std::string ProvidersIniPath() const { return FDir.Path() + "conf/providers.ini"; }
   void WriteProvidersIni(const std::string& Text) const;
   // Creates an empty SQLite database file Root()+Name (Kelvor never creates one).
   std::string CreateSqliteFile(const std::string& Name) const;
@@ -47,14 +51,10 @@ class TDbTestHome {
   std::string FOldProgramFolder;
 };
 
-// The providers.ini text TDbTestHome writes.
-std::string DefaultTestProvidersIni();
-
 // The system's connection string of the access type for a file.
 std::string AccessConnectionString(const std::string& Path);
 
 bool PostgresAvailable();
-// Use first thing in a test body or SetUp.
 #define SKIP_WITHOUT_POSTGRES()                                                            \
   do {                                                                                     \
     if (!::kelvor::test::PostgresAvailable())                                              \
@@ -64,28 +64,96 @@ bool PostgresAvailable();
 
 std::string PgEnv(const char* Name);  // a KELVOR_PG_* variable, or ""
 // The odbc type: "Provider=MSDASQL.1;...;Data Source=<KELVOR_PG_DSN>".
-std::string PostgresOdbcConnectionString();
-std::string PostgresOdbcConnectionString(const std::string& User, const std::string& Password);
-// The sqlserver type; with TDbTestHome's providers.ini it reaches PostgreSQL
-// (server, port and database come from providers.ini).
+std::string PostgresOdbcConnectionString(const std::string& User = PgEnv("KELVOR_PG_USER"),
+                                         const std::string& Password = PgEnv("KELVOR_PG_PASSWORD"));
+// The sqlserver type; with TDbTestHome's providers.ini it reaches PostgreSQL.
 std::string PostgresSqlServerConnectionString();
-std::string PostgresSqlServerConnectionString(const std::string& User, const std::string& Password);
-
-// The same databases as a task's connection settings, for tests that let the
-// engine build the connection string: access (type 2) with the file's
-// absolute path, odbc (type 3) with the data source, sqlserver (type 1) whose
-// server and database providers.ini replaces.
+// A task's settings for a SQLite file (the access type, absolute path).
 TSyncDataSource SqliteDataSource(const std::string& Path);
-TSyncDataSource PostgresOdbcDataSource();
-TSyncDataSource PostgresSqlServerDataSource();
 
 // A name no other test process uses at the same time: Prefix + pid + counter.
 std::string UniqueName(const std::string& Prefix);
 
-// Runs Statement on the connection with a fresh query (ExecSQL).
+// Runs Sql on the connection with a fresh query (ExecSQL).
 void ExecOn(TDbConnection& Connection, const std::string& Sql);
-// The text of column 0 of the first row of Sql.
+// The text of column 0 of the first row of Sql, "<no row>" without one.
 std::string ScalarOn(TDbConnection& Connection, const std::string& Sql);
+
+enum class TDbSide { SQLite, PgOdbc, PgLiteral };
+std::string SideName(TDbSide Side);
+
+// One database as a test sees it: a task's settings for it and the test's own
+// connection (opened with the side's own connection string) for setting up
+// and checking. Drops what it created when destroyed.
+class TTestDatabase {
+ public:
+  // FileName: the SQLite file in Home's root (created when missing).
+  TTestDatabase(TDbSide Side, const TDbTestHome& Home, const std::string& FileName);
+  ~TTestDatabase();
+
+  bool IsPostgres() const { return FSide != TDbSide::SQLite; }
+  std::string ConnectionString() const;
+  TSyncDataSource Settings() const;
+  TDbConnection& Conn() { return FConn; }
+
+  // Creates a table with a unique name; BLOB in the column list becomes
+  // bytea on PostgreSQL.
+  std::string CreateTable(const std::string& Columns);
+  // Something else to drop at the end ("sequence x", "role y", ...).
+  void DropAtEnd(const std::string& What) { FDrops.push_back(What); }
+  void Exec(const std::string& Sql) { ExecOn(FConn, Sql); }
+  std::string Scalar(const std::string& Sql) { return ScalarOn(FConn, Sql); }
+  std::string Count(const std::string& Table) { return Scalar("select count(*) from " + Table); }
+  // Every row of Sql, its values as text joined with "|", NULL as "<null>".
+  std::vector<std::string> Rows(const std::string& Sql);
+  // The literal of bytes given in hexadecimal.
+  std::string BlobLiteral(const std::string& Hex) const;
+
+ private:
+  TDbSide FSide;
+  std::string FFile;
+  TDbConnection FConn;
+  std::vector<std::string> FDrops;
+};
+
+// A throw-away installation, made the program folder and the current
+// directory for its lifetime: bin/, tasks/dbtasks/, logs/, reports/ and
+// conf/ (server.ini, providers.ini) in Root(), and unless SourceRows < 0 two
+// SQLite files there: source.db whose table t(id, name) holds SourceRows rows
+// "row <id>", and destination.db with t empty. Destroyed, it first lets the
+// log and report writers write what is queued.
+class TInstallation : public TDbTestHome {
+ public:
+  explicit TInstallation(int SourceRows = 3);
+  ~TInstallation();
+
+  // As the programs name it: beside the program folder.
+  std::string TaskFolder() const { return BinFolder() + "../tasks/dbtasks/"; }
+  std::string IndexPath() const { return TaskFolder() + "tasks.ini"; }
+  std::string ServerIniPath() const { return Root() + "conf/server.ini"; }
+  std::string ReportPath(const TDateTime& Day) const;
+  // The lines of a day's log or report file, once its writer has drained.
+  std::vector<std::string> LogLines(const TDateTime& Day) const;
+  std::vector<std::string> ReportLines(const TDateTime& Day) const;
+
+  // An active run-once copy of t from source.db to destination.db.
+  std::shared_ptr<TKelvorInstance> CopyTask(const std::string& Name) const;
+  // The copy as a daily task due at 23:59, which a pinned earlier clock only watches.
+  std::shared_ptr<TKelvorInstance> WatchTask(const std::string& Name) const;
+  // The copy from a source file that does not exist: every connect fails.
+  std::shared_ptr<TKelvorInstance> FailingTask(const std::string& Name) const;
+  // Writes the task's file into the task folder (and sets its FileName).
+  void StoreTask(TKelvorInstance& Task) const;
+  // tasks.ini listing the given file names.
+  void WriteIndex(const std::vector<std::string>& Files) const;
+  std::string DestinationScalar(const std::string& Sql) const;
+
+  std::string Source;
+  std::string Destination;
+
+ private:
+  CurrentDirectoryScope FCwd;
+};
 
 }  // namespace kelvor::test
 
@@ -97,12 +165,4 @@ std::string ScalarOn(TDbConnection& Connection, const std::string& Sql);
     } catch (const ::kelvor::TDbError& e_) {                     \
       FAIL() << #Statement << " raised TDbError: " << e_.what(); \
     }                                                            \
-  } while (0)
-#define EXPECT_DB_OK(Statement)                                         \
-  do {                                                                  \
-    try {                                                               \
-      Statement;                                                        \
-    } catch (const ::kelvor::TDbError& e_) {                            \
-      ADD_FAILURE() << #Statement << " raised TDbError: " << e_.what(); \
-    }                                                                   \
   } while (0)

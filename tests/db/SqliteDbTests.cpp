@@ -9,7 +9,7 @@
 
 namespace kelvor::test {
 
-INSTANTIATE_TEST_SUITE_P(Sqlite, DbBackendTest, ::testing::Values(TTestDb::SQLite), TestDbName);
+INSTANTIATE_TEST_SUITE_P(Sqlite, DbBackendTest, ::testing::Values(TDbSide::SQLite), TestDbName);
 
 namespace {
 
@@ -105,54 +105,33 @@ TEST_F(SqliteTest, AQuestionMarkWithoutParameterCheckIsAnErrorNotANull) {
   EXPECT_EQ(ScalarOn(Conn, "select count(*) from a"), "0");
 }
 
-TEST(SqliteOpenTest, MissingFileIsReportedAndNeverCreated) {
-  TDbTestHome home;
-  std::string path = home.Root() + "missing/nothing.db";
-  TDbConnection c;
-  c.SetConnectionString(AccessConnectionString(path));
-  try {
-    c.Open();
-    FAIL() << "opened a missing file";
-  } catch (const TDbError& e) {
-    EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
-    EXPECT_NE(std::string(e.what()).find("does not exist"), std::string::npos) << e.what();
+TEST_F(SqliteTest, MissingOrForeignFilesAreReportedAndNeverCreated) {
+  const std::string missing = Home.Root() + "missing/nothing.db";
+  const std::string notes = Home.Root() + "notes.txt";
+  WriteFileOrDie(notes, std::string(4096, 'x'));
+  for (auto [path, message] : {std::pair{missing, "does not exist"}, {notes, "not a database"}}) {
+    TDbConnection c;
+    c.SetConnectionString(AccessConnectionString(path));
+    try {
+      c.Open();
+      ADD_FAILURE() << "opened " << path;
+    } catch (const TDbError& e) {
+      EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(c.Connected());
   }
-  EXPECT_FALSE(c.Connected());
-  EXPECT_FALSE(std::filesystem::exists(path));
-  c.Close();  // a no-op
-}
+  EXPECT_FALSE(std::filesystem::exists(missing));
 
-TEST(SqliteOpenTest, FileThatIsNoDatabaseIsReported) {
-  TDbTestHome home;
-  std::string path = home.Root() + "notes.txt";
-  WriteFileOrDie(path, std::string(4096, 'x'));
+  // Backslashes in the file name are folder separators.
   TDbConnection c;
-  c.SetConnectionString(AccessConnectionString(path));
-  try {
-    c.Open();
-    FAIL() << "opened a text file";
-  } catch (const TDbError& e) {
-    EXPECT_NE(std::string(e.what()).find("not a database"), std::string::npos) << e.what();
-  }
-  EXPECT_FALSE(c.Connected());
-}
-
-TEST(SqliteOpenTest, BackslashesInTheFileNameAreFolderSeparators) {
-  TDbTestHome home;
-  home.CreateSqliteFile("x.db");
-  TDbConnection c;
-  std::string path = home.Root() + "bin\\..\\x.db";
-  c.SetConnectionString(AccessConnectionString(path));
+  c.SetConnectionString(AccessConnectionString(Home.Root() + "bin\\..\\s.db"));
   ASSERT_DB_OK(c.Open());
-  EXPECT_EQ(c.Route().FilePath, home.Root() + "bin/../x.db");
+  EXPECT_EQ(c.Route().FilePath, Home.Root() + "bin/../s.db");
 }
 
-TEST(SqliteOpenTest, ClosingTheConnectionEndsResultsOfItsQueries) {
-  TDbTestHome home;
-  std::string file = home.CreateSqliteFile("q.db");
-  TDbConnection c;
-  c.SetConnectionString(AccessConnectionString(file));
-  ASSERT_DB_OK(c.Open());
+TEST_F(SqliteTest, ClosingTheConnectionEndsResultsOfItsQueries) {
+  TDbConnection& c = Conn;
   TDbQuery q(c);
   q.SetPrepared(true);
   q.SetSQL("select 1 union all select 2");

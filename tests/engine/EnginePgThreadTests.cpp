@@ -9,10 +9,11 @@ namespace kelvor::test {
 namespace {
 
 using ::testing::HasSubstr;
+using PgThreadTest = EngineRunTest;
 
-TEST_P(PgDestinationTest, StopRequestedWhileItemZeroRunsIsNoticedRightAfterIt) {
+TEST_P(PgThreadTest, StopRequestedWhileItemZeroRunsIsNoticedRightAfterIt) {
   const std::string seq = NewSequence();
-  const std::string t = Db->CreateTable("id INTEGER");
+  const std::string t = Dst->CreateTable("id INTEGER");
   std::string script = Go("select nextval('" + seq + "'), pg_sleep(1)");
   for (int i = 1; i <= 150; ++i)
     script += Go("insert into " + t + "(id) values (nextval('" + seq + "'))");
@@ -23,14 +24,14 @@ TEST_P(PgDestinationTest, StopRequestedWhileItemZeroRunsIsNoticedRightAfterIt) {
   EXPECT_FALSE(FinishRun());
   // A sequence is not rolled back: it counts the statements that ran.
   EXPECT_EQ(SequenceValue(seq), "1");
-  EXPECT_EQ(Db->Count(t), "0");
+  EXPECT_EQ(Dst->Count(t), "0");
   EXPECT_THAT(Env->Progress(), HasSubstr("Mission has been explicit stopped!"));
   EXPECT_EQ(task->FailCount, 1);
 }
 
-TEST_P(PgDestinationTest, StopRequestedWhileItemOneRunsIsNoticedAfterItemHundred) {
+TEST_P(PgThreadTest, StopRequestedWhileItemOneRunsIsNoticedAfterItemHundred) {
   const std::string seq = NewSequence();
-  const std::string t = Db->CreateTable("id INTEGER");
+  const std::string t = Dst->CreateTable("id INTEGER");
   const std::string insert = Go("insert into " + t + "(id) values (nextval('" + seq + "'))");
   std::string script = insert + Go("select nextval('" + seq + "'), pg_sleep(1)");
   for (int i = 2; i <= 250; ++i)
@@ -41,12 +42,12 @@ TEST_P(PgDestinationTest, StopRequestedWhileItemOneRunsIsNoticedAfterItemHundred
   task->RequestStop();
   EXPECT_FALSE(FinishRun());
   EXPECT_EQ(SequenceValue(seq), "101");  // items 0 to 100
-  EXPECT_EQ(Db->Count(t), "0");
+  EXPECT_EQ(Dst->Count(t), "0");
   EXPECT_THAT(Env->Progress(), HasSubstr("Mission has been explicit stopped!"));
 }
 
-TEST_P(PgDestinationTest, ConnectionKilledInTheMiddleOfAScriptLeavesNothing) {
-  const std::string t = Db->CreateTable("id INTEGER");
+TEST_P(PgThreadTest, ConnectionKilledInTheMiddleOfAScriptLeavesNothing) {
+  const std::string t = Dst->CreateTable("id INTEGER");
   const std::string sleep = "select pg_sleep(30), '" + t + "'";
   auto task = Task(
       opScriptOnDestination, "",
@@ -54,41 +55,43 @@ TEST_P(PgDestinationTest, ConnectionKilledInTheMiddleOfAScriptLeavesNothing) {
   StartRun(*task);
   const std::string pid = SleepingBackend(t);
   ASSERT_NE(pid, "<no row>");
-  EXPECT_EQ(Db->Scalar("select pg_terminate_backend(" + pid + ")"), "True");
+  EXPECT_EQ(Dst->Scalar("select pg_terminate_backend(" + pid + ")"), "True");
   EXPECT_FALSE(FinishRun());
-  EXPECT_EQ(Db->Count(t), "0");
+  EXPECT_EQ(Dst->Count(t), "0");
   EXPECT_EQ(task->FailCount, 1);
   const std::string log = Env->LogText();
   EXPECT_THAT(log, HasSubstr("execute sql: " + sleep + " error,info:"));
   EXPECT_THAT(log, HasSubstr("mission<" + Name + "> execute 1 times fail!"));
 }
 
-TEST_P(PgDestinationTest, ConnectionKilledInTheMiddleOfCopyingRowsLeavesNothing) {
-  const std::string src = Db->CreateTable("id INTEGER, name VARCHAR(32)");
-  const std::string dst = Db->CreateTable("id INTEGER primary key, name VARCHAR(32)");
+TEST_P(PgThreadTest, ConnectionKilledInTheMiddleOfCopyingRowsLeavesNothing) {
+  const std::string src = Dst->CreateTable("id INTEGER, name VARCHAR(32)");
+  const std::string dst = Dst->CreateTable("id INTEGER primary key, name VARCHAR(32)");
   const std::string fn = UniqueName("kf_");
-  Db->Exec("create function " + fn +
-           "() returns trigger language plpgsql as $f$ begin if new.id = 50 then perform "
-           "pg_sleep(30); end if; return new; end $f$");
-  Db->DropAtEnd("function " + fn + "() cascade");
-  Db->Exec("create trigger " + fn + " before insert on " + dst + " for each row execute function " +
-           fn + "()");
-  Db->Exec("insert into " + src + " select i, 'n' || i from generate_series(1, 100) i");
+  Dst->Exec("create function " + fn +
+            "() returns trigger language plpgsql as $f$ begin if new.id = 50 then perform "
+            "pg_sleep(30); end if; return new; end $f$");
+  Dst->DropAtEnd("function " + fn + "() cascade");
+  Dst->Exec("create trigger " + fn + " before insert on " + dst +
+            " for each row execute function " + fn + "()");
+  Dst->Exec("insert into " + src + " select i, 'n' || i from generate_series(1, 100) i");
   auto task =
       Task(opInsert, dst, "select id, name from " + src + " order by id", {{"id", true}, {"name"}});
   StartRun(*task);
   const std::string pid = SleepingBackend(dst);
   ASSERT_NE(pid, "<no row>");
-  EXPECT_EQ(Db->Scalar("select pg_terminate_backend(" + pid + ")"), "True");
+  EXPECT_EQ(Dst->Scalar("select pg_terminate_backend(" + pid + ")"), "True");
   EXPECT_FALSE(FinishRun());
-  EXPECT_EQ(Db->Count(dst), "0");
+  EXPECT_EQ(Dst->Count(dst), "0");
   EXPECT_EQ(task->FailCount, 1);
   EXPECT_FALSE(task->Executed);
   EXPECT_THAT(Env->LogText(), HasSubstr("mission<" + Name + "> execute 1 times fail!"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Postgres, PgDestinationTest,
-                         ::testing::Values(TDbSide::PgOdbc, TDbSide::PgLiteral), PgDestinationName);
+INSTANTIATE_TEST_SUITE_P(Postgres, PgThreadTest,
+                         ::testing::Values(TRunConfig{TDbSide::PgOdbc, TDbSide::PgOdbc},
+                                           TRunConfig{TDbSide::PgOdbc, TDbSide::PgLiteral}),
+                         RunConfigName);
 
 }  // namespace
 }  // namespace kelvor::test

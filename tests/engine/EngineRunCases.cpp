@@ -1,6 +1,7 @@
 // Task runs of every operation type, written once and run for every pair of
 // source and destination (see EngineHarness.h).
 #include "EngineHarness.h"
+#include "tasks/uSchemaObjects.h"
 
 namespace kelvor::test {
 namespace {
@@ -8,12 +9,6 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 using Rows = std::vector<std::string>;
-
-// A row source of the numbers 1..N as column i, for "insert ... select".
-std::string Series(int N) {
-  return "(with recursive s(i) as (select 1 union all select i + 1 from s where i < " +
-         std::to_string(N) + ") select i from s) q";
-}
 
 std::vector<TRunConfig> SqliteSources() {
   std::vector<TRunConfig> r;
@@ -293,32 +288,21 @@ TEST_P(EngineRunTest, NowIsMidnightOfToday) {
                        : Rows{"2|2024-05-01 00:00:00", "3|2024-05-01 12:00:00"}));
 }
 
+// Separators in every case and line end, a second separator (an empty
+// statement, skipped), a commented one, $now$, and a last statement that no
+// separator follows (not run).
 std::string Script(const std::string& Table) {
-  return "-- fill " + Table +
-         "\r\n"
-         "insert into " +
-         Table +
-         "(id, name)\r\n"
-         " values(1, 'a')\r\n"
-         "GO\r\n"
-         "  go  \r\n"  // a second separator: an empty statement, skipped
-         "--go\r\n"
-         "insert into " +
-         Table +
-         "(id, name) values(2, 'b')\n"
-         "go;\r"
-         "insert into " +
-         Table +
-         "(id, name) values(3, $now$)\r\n"
-         "Go\r\n"
-         "insert into " +
-         Table + "(id, name) values(4, 'no separator follows')";
+  return ReplaceAll(
+      "-- fill T\r\ninsert into T(id, name)\r\n values(1, 'a')\r\nGO\r\n  go  \r\n--go\r\n"
+      "insert into T(id, name) values(2, 'b')\ngo;\rinsert into T(id, name) values(3, $now$)\r\n"
+      "Go\r\ninsert into T(id, name) values(4, 'no separator follows')",
+      "T(", Table + "(");
 }
 
 TEST_P(EngineRunTest, ScriptOnTheDestinationIsCutAtGoLines) {
   FixedClock clock(At(2024, 5, 1, 15, 30, 0));
   const std::string dst = Dst->CreateTable("id INTEGER, name VARCHAR(32)");
-  auto task = Task(opScriptOnDestination, "", Script(dst), {});
+  auto task = Task(opScriptOnDestination, "", Script(dst));
   ASSERT_TRUE(Run(*task)) << Env->LogText();
   EXPECT_EQ(Dst->Rows("select id, name from " + dst + " order by id"),
             (Rows{"1|a", "2|b", "3|2024-05-01 00:00:00"}));
@@ -329,7 +313,7 @@ TEST_P(EngineRunTest, ScriptOnTheDestinationIsCutAtGoLines) {
 TEST_P(EngineRunTest, ScriptOnTheSourceRunsOnTheSource) {
   FixedClock clock(At(2024, 5, 1, 15, 30, 0));
   const std::string src = Src->CreateTable("id INTEGER, name VARCHAR(32)");
-  auto task = Task(opScriptOnSource, "", Script(src), {});
+  auto task = Task(opScriptOnSource, "", Script(src));
   ASSERT_TRUE(Run(*task)) << Env->LogText();
   EXPECT_EQ(Src->Rows("select id, name from " + src + " order by id"),
             (Rows{"1|a", "2|b", "3|2024-05-01 00:00:00"}));

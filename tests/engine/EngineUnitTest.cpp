@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "engine/uKelvorOperation.h"
-#include "services/ServiceTestSupport.h"
 #include "services/uLogService.h"
 #include "support/TestSupport.h"
 
@@ -114,30 +113,17 @@ TEST(NowMacroTest, EveryNowInAnyCaseBecomesMidnightOfToday) {
   EXPECT_EQ(Handler::ExpandNowMacro("$$now$$"), "$'2024-05-01 00:00:00'$");
 }
 
-class EmptyBatchTest : public ::testing::Test {
- protected:
-  void TearDown() override { StopLogService(); }
-  test::TempDir Tmp;
-  test::CurrentDirectoryScope Cwd{Tmp.Sub("bin", true)};
-  TKelvorOperationHandler Executor{"empty"};
-};
-
-TEST_F(EmptyBatchTest, NothingToSendNeedsNoConnection) {
-  EXPECT_FALSE(Executor.RunDestinationBatch({}));
-  EXPECT_FALSE(Executor.RunSourceBatch({}));
-  EXPECT_EQ(Executor.RunUpsertBatch({}), 0);
+TEST(EmptyBatchTest, NothingToSendNeedsNoConnection) {
+  test::TempDir tmp;
+  test::CurrentDirectoryScope cwd(tmp.Sub("bin", true));
+  TKelvorOperationHandler executor("empty");
+  EXPECT_FALSE(executor.RunDestinationBatch({}));
+  EXPECT_FALSE(executor.RunSourceBatch({}));
+  EXPECT_EQ(executor.RunUpsertBatch({}), 0);
   TObuRec none;
-  EXPECT_TRUE(Executor.ApplyRecordsWithParameters(none, opInsert));
-  EXPECT_FALSE(Executor.MustStop());  // no task
-}
-
-TEST_F(EmptyBatchTest, StopIsAskedOfTheCurrentTask) {
-  TKelvorInstance task;
-  Executor.CurrentTask = &task;
-  task.Mode = modeInterval;
-  EXPECT_FALSE(Executor.MustStop());
-  task.RequestStop();
-  EXPECT_TRUE(Executor.MustStop());
+  EXPECT_TRUE(executor.ApplyRecordsWithParameters(none, opInsert));
+  EXPECT_FALSE(executor.MustStop());  // no task
+  StopLogService();
 }
 
 }  // namespace

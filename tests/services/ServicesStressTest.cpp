@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <latch>
 #include <map>
@@ -14,7 +13,6 @@
 
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
-#include "services/ServiceTestSupport.h"
 #include "services/uBroadMessage.h"
 #include "services/uLogService.h"
 #include "services/uReportService.h"
@@ -25,35 +23,22 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// Reads "p<producer> <sequence>" and fills the two numbers.
-bool ParseMark(const std::string& Text, int& Producer, int& Sequence) {
-  return std::sscanf(Text.c_str(), "p%d %d", &Producer, &Sequence) == 2;
-}
+constexpr int kLines = 80;
 
-// Checks that every producer's marks arrived exactly once and in order.
-void ExpectCompleteAndOrdered(const std::vector<std::pair<int, int>>& Marks, int Producers,
-                              int PerProducer, const std::string& What) {
-  std::map<int, std::vector<int>> seen;
-  for (const auto& [producer, sequence] : Marks)
-    seen[producer].push_back(sequence);
-  ASSERT_EQ(static_cast<int>(seen.size()), Producers) << What;
-  for (const auto& [producer, sequences] : seen) {
-    ASSERT_EQ(static_cast<int>(sequences.size()), PerProducer) << What << " of p" << producer;
-    for (int k = 0; k < PerProducer; ++k)
-      ASSERT_EQ(sequences[k], k) << What << " of p" << producer << " at " << k;
+// Every mark "p<producer> <k>" of the given producers arrived exactly once,
+// in each producer's order, and no other line.
+void ExpectEveryMarkOnceInOrder(const std::vector<std::string>& Marks,
+                                const std::vector<int>& Producers, const std::string& What) {
+  std::map<std::string, std::vector<std::string>> seen;
+  for (const std::string& mark : Marks)
+    seen[mark.substr(0, mark.find(' '))].push_back(mark);
+  EXPECT_EQ(seen.size(), Producers.size()) << What;
+  for (int p : Producers) {
+    std::vector<std::string> want;
+    for (int k = 0; k < kLines; ++k)
+      want.push_back("p" + std::to_string(p) + " " + std::to_string(k));
+    EXPECT_EQ(seen["p" + std::to_string(p)], want) << What << " of p" << p;
   }
-}
-
-std::vector<std::pair<int, int>> MarksOfText(const std::vector<std::string>& Lines, int Producers) {
-  std::vector<std::pair<int, int>> marks;
-  for (const auto& line : Lines) {
-    int producer = -1, sequence = -1;
-    if (ParseMark(line, producer, sequence) && producer < Producers)
-      marks.emplace_back(producer, sequence);
-    else
-      ADD_FAILURE() << "unexpected line: " << line;
-  }
-  return marks;
 }
 
 class ServicesStressTest : public ::testing::Test {
@@ -78,7 +63,6 @@ class ServicesStressTest : public ::testing::Test {
 
 TEST_F(ServicesStressTest, ProducersDrainerAndStopsLoseNothing) {
   constexpr int kProducers = 6;
-  constexpr int kLines = 80;
   TBroadMessageHandler* registry = GetBroadMessageHandler();
   TBroadMessage* shared[2] = {
       registry->Register("stress-shared-0", std::make_unique<TBroadMessage>()),
@@ -158,42 +142,29 @@ TEST_F(ServicesStressTest, ProducersDrainerAndStopsLoseNothing) {
   StopLogService(milliseconds(200));
   StopReportService(milliseconds(200));
 
-  // Channels: every mark once, in each producer's order.
-  std::vector<std::pair<int, int>> channelMarks;
-  for (int c = 0; c < 2; ++c) {
-    auto marks = MarksOfText(SplitLines(drained[c]), kProducers);
-    for (const auto& m : marks)
-      EXPECT_EQ(m.first % 2, c);
-    channelMarks.insert(channelMarks.end(), marks.begin(), marks.end());
-  }
-  ExpectCompleteAndOrdered(channelMarks, kProducers, kLines, "shared channels");
-  for (int p = 0; p < kProducers; ++p) {
-    auto marks = MarksOfText(SplitLines(own[p]->TakeText()), kProducers);
-    for (const auto& m : marks)
-      EXPECT_EQ(m.first, p);
-    ExpectCompleteAndOrdered(marks, 1, kLines, "own channel");
-  }
+  // Channels: the shared ones hold the even and the odd producers' marks.
+  ExpectEveryMarkOnceInOrder(SplitLines(drained[0]), {0, 2, 4}, "shared channel 0");
+  ExpectEveryMarkOnceInOrder(SplitLines(drained[1]), {1, 3, 5}, "shared channel 1");
+  for (int p = 0; p < kProducers; ++p)
+    ExpectEveryMarkOnceInOrder(SplitLines(own[p]->TakeText()), {p}, "own channel");
 
-  // The log file: stamp, then the mark.
-  std::vector<std::string> logLines;
-  ASSERT_TRUE(ReadLines(Tmp.Path() + "logs/log20261207.txt", logLines));
-  std::vector<std::string> logTexts;
-  for (const auto& line : logLines) {
-    ASSERT_EQ(line.rfind("<2026-12-07 10:00:00>", 0), 0u) << line;
-    logTexts.push_back(line.substr(21));
+  // The log file: stamp, then the mark; the report file: producer in the
+  // first field, sequence as record count.
+  std::vector<std::string> lines, marks;
+  ASSERT_TRUE(ReadLines(Tmp.Path() + "logs/log20261207.txt", lines));
+  for (const auto& line : lines) {
+    EXPECT_EQ(line.rfind("<2026-12-07 10:00:00>", 0), 0u) << line;
+    marks.push_back(line.substr(21));
   }
-  ExpectCompleteAndOrdered(MarksOfText(logTexts, kProducers), kProducers, kLines, "log file");
-
-  // The report file: producer in the first field, sequence as record count.
-  std::vector<std::string> reportLines;
-  ASSERT_TRUE(ReadLines(Tmp.Path() + "reports/report20261207.txt", reportLines));
-  std::vector<std::pair<int, int>> reportMarks;
-  for (const auto& line : reportLines) {
+  ExpectEveryMarkOnceInOrder(marks, {0, 1, 2, 3, 4, 5}, "log file");
+  marks.clear();
+  ASSERT_TRUE(ReadLines(Tmp.Path() + "reports/report20261207.txt", lines));
+  for (const auto& line : lines) {
     auto fields = TReportFileHandler::SplitFields(line, "\t");
     ASSERT_EQ(fields.size(), 6u) << line;
-    reportMarks.emplace_back(std::stoi(fields[0].substr(1)), std::stoi(fields[3]));
+    marks.push_back(fields[0] + " " + fields[3]);
   }
-  ExpectCompleteAndOrdered(reportMarks, kProducers, kLines, "report file");
+  ExpectEveryMarkOnceInOrder(marks, {0, 1, 2, 3, 4, 5}, "report file");
 }
 
 TEST_F(ServicesStressTest, ConcurrentFirstUseMakesOneOfEach) {

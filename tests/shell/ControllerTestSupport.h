@@ -1,13 +1,10 @@
 // Helpers of the controller's tests: a window that records what the
-// controller does to it and answers its questions (TFakeSyncView), a task
-// editor answering from a script instead of a dialog, and a throw-away
-// installation (bin/, tasks/dbtasks/, logs/, reports/, conf/ and two SQLite
-// files) made the program folder and the current directory.
+// controller does to it and answers its questions (TFakeSyncView), and a task
+// editor answering from a script instead of a dialog.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -17,9 +14,7 @@
 #include <vector>
 
 #include "DbTestSupport.h"
-#include "platform/Thread.h"
 #include "shell/uSyncFramework.h"
-#include "tasks/uInstance.h"
 #include "tasks/uInstanceEditor.h"
 
 namespace kelvor::test {
@@ -36,54 +31,65 @@ class TFakeSyncView : public TSyncView {
   };
   class TRecordingSink : public TReportRowSink {
    public:
-    void Clear() override {
-      Rows.clear();
-      ++Clears;
-    }
+    void Clear() override { Rows.clear(); }
     void AddRow(const std::vector<std::string>& Columns) override { Rows.push_back(Columns); }
     std::vector<std::vector<std::string>> Rows;
-    int Clears = 0;
   };
 
   TFakeSyncView();
 
   void BindCommands(TSyncFramework& ATarget) override;
-  void SetEnabled(TSyncControl Control, bool Enabled) override;
-  bool IsEnabled(TSyncControl Control) const override;
+  void SetEnabled(TSyncControl Control, bool On) override;
+  bool IsEnabled(TSyncControl Control) const override { return Enabled.at(Control); }
   void AddPaneLine(TSyncPane Pane, const std::string& Text) override;
-  void SetPaneText(TSyncPane Pane, const std::string& Text) override;
-  void SetStatusText(int Panel, const std::string& Text) override;
-  void ShowStatusPrompt(const std::string& Text) override;
+  void SetPaneText(TSyncPane Pane, const std::string& Text) override {
+    Panes[static_cast<int>(Pane)] = PaneLines(Text);
+  }
+  void SetStatusText(int Panel, const std::string& Text) override { Status[Panel] = Text; }
+  void ShowStatusPrompt(const std::string& Text) override { Prompts.push_back(Status[1] = Text); }
   void BeginRowUpdate() override { ++UpdateDepth; }
   void EndRowUpdate() override { --UpdateDepth; }
   void ClearRows() override;
   int AddRow(const std::vector<std::string>& Cells, int Icon, TKelvorInstance* Mission) override;
   int RowCount() const override { return static_cast<int>(Rows.size()); }
-  std::string Cell(int Row, int Column) const override;
-  void SetCell(int Row, int Column, const std::string& Text) override;
-  int RowIcon(int Row) const override;
-  void SetRowIcon(int Row, int Icon) override;
-  TKelvorInstance* RowMission(int Row) const override;
+  // Out of range, rows answer as the window's list does: "", -1, nullptr.
+  std::string Cell(int Row, int Column) const override {
+    return RowAt(Row) && Column >= 0 && Column < mcColumnCount ? RowAt(Row)->Cells[Column] : "";
+  }
+  void SetCell(int Row, int Column, const std::string& Text) override {
+    if (RowAt(Row) && Column >= 0 && Column < mcColumnCount) Rows[Row].Cells[Column] = Text;
+  }
+  int RowIcon(int Row) const override { return RowAt(Row) ? RowAt(Row)->Icon : -1; }
+  void SetRowIcon(int Row, int Icon) override {
+    if (RowAt(Row)) Rows[Row].Icon = Icon;
+  }
+  TKelvorInstance* RowMission(int Row) const override {
+    return RowAt(Row) ? RowAt(Row)->Mission : nullptr;
+  }
   int SelectedRow() const override { return Selected; }
   void SelectRow(int Row) override;
-  void StartTimer(TSyncTimer Timer) override;
-  void StopTimer(TSyncTimer Timer) override;
+  void StartTimer(TSyncTimer Timer) override { ActiveTimers.insert(Timer); }
+  void StopTimer(TSyncTimer Timer) override { ActiveTimers.erase(Timer); }
   bool AskOkCancel(const std::string& Text) override;
-  void ShowMessage(const std::string& Text) override;
-  std::string OpenFileName(const std::string& Filter, const std::string& StartFolder) override;
+  void ShowMessage(const std::string& Text) override { Messages.push_back(Text); }
+  std::string OpenFileName(const std::string& Filter, const std::string& StartFolder) override {
+    return FileName("open:" + Filter + "|" + StartFolder);
+  }
   std::string SaveFileName(const std::string& Filter, const std::string& StartFolder,
-                           const std::string& DefaultExt) override;
+                           const std::string& DefaultExt) override {
+    return FileName("save:" + Filter + "|" + StartFolder + "|" + DefaultExt);
+  }
   bool LoadConfigPane(TConfigPane Pane, const std::string& Path) override;
   void ShowConfigDialog() override { ++ConfigShown; }
   TReportRowSink& ReportRows() override { return Report; }
   void SetReportDate(const TDateTime& Date) override { ReportDay = Date; }
   TDateTime ReportDate() const override { return ReportDay; }
   void ShowReportDialog() override;
-  void ProcessEvents() override { ++ProcessEventsCalls; }
+  void ProcessEvents() override {}
   void Wait(int Milliseconds) override;
 
   // An operator's click on a row: selects it and tells the controller.
-  void ClickRow(int Row);
+  void ClickRow(int Row) { SelectRow(Row); }
   bool TimerActive(TSyncTimer Timer) const { return ActiveTimers.count(Timer) > 0; }
   int RowOf(const std::string& MissionName) const;
   std::vector<std::string> Console() const { return Panes[0]; }
@@ -111,11 +117,14 @@ class TFakeSyncView : public TSyncView {
   TDateTime ReportDay{};
   int ReportShown = 0;
   std::function<void()> OnReportShown;
-  int ProcessEventsCalls = 0;
   int WaitedMs = 0;
   std::function<void()> OnWait;  // runs during every wait
-  // Console lines and enabled-state changes in the order they happened.
+  // Console lines and the main window's enabled changes, in order.
   std::vector<std::string> Trace;
+
+ private:
+  const TRow* RowAt(int Row) const { return Row >= 0 && Row < RowCount() ? &Rows[Row] : nullptr; }
+  std::string FileName(const std::string& Chooser);
 };
 
 // The task dialog replaced by a script: each Edit/EditNew takes the next
@@ -140,57 +149,9 @@ class TEditorScript {
     bool ReadOnly = false;
     bool New = false;
     bool OwnerSet = false;
-    bool NameRefused = false;
   };
   std::deque<TEditorStep> Steps;
   std::vector<TCall> Calls;
-};
-
-// Makes Folder the current directory until destroyed.
-class TCwdScope {
- public:
-  explicit TCwdScope(const std::string& Folder);
-  ~TCwdScope();
-  TCwdScope(const TCwdScope&) = delete;
-  TCwdScope& operator=(const TCwdScope&) = delete;
-
- private:
-  std::string FPrevious;
-};
-
-// <temp>/bin (program folder, current directory), tasks/dbtasks, logs,
-// reports, conf/server.ini, source.db with table t(id, name) holding
-// SourceRows rows and destination.db with t empty.
-class TControllerHome {
- public:
-  explicit TControllerHome(int SourceRows = 3);
-  ~TControllerHome();
-
-  std::string Root() const { return FHome.Root(); }
-  std::string Bin() const { return FHome.BinFolder(); }
-  // As the controller names it: beside the program folder.
-  std::string TaskFolder() const { return FHome.BinFolder() + "../tasks/dbtasks/"; }
-  std::string IndexPath() const { return TaskFolder() + "tasks.ini"; }
-  std::string ServerIniPath() const { return FHome.Root() + "conf/server.ini"; }
-  std::string ReportPath(const TDateTime& Day) const;
-
-  // A run-once copy of t from source.db to destination.db.
-  std::shared_ptr<TKelvorInstance> CopyTask(const std::string& Name) const;
-  // A daily task due at 23:59: its daemon watches and never runs it while
-  // the clock is pinned earlier in the day.
-  std::shared_ptr<TKelvorInstance> WatchTask(const std::string& Name) const;
-  // Writes the task's file into the task folder (its FileName is set).
-  void StoreTask(TKelvorInstance& Task) const;
-  // tasks.ini listing the given file names.
-  void WriteIndex(const std::vector<std::string>& Files) const;
-  std::string DestinationScalar(const std::string& Sql) const;
-
-  std::string Source;
-  std::string Destination;
-
- private:
-  TDbTestHome FHome;
-  TCwdScope FCwd;
 };
 
 // Holds the write lock of a SQLite file until Release or destruction: a run
@@ -204,9 +165,5 @@ class TWriteLock {
  private:
   std::unique_ptr<TDbConnection> FConnection;
 };
-
-// Polls Condition every 10 ms until it holds or Timeout passes.
-bool WaitUntil(const std::function<bool()>& Condition,
-               std::chrono::milliseconds Timeout = std::chrono::seconds(20));
 
 }  // namespace kelvor::test

@@ -1,3 +1,4 @@
+// The checks behind the task dialog's input rules, value by value.
 #include <gtest/gtest.h>
 
 #include "shell/uDatatypeChecker.h"
@@ -7,64 +8,41 @@ namespace {
 
 using C = TDataTypeChecker;
 
-TEST(DataTypeChecker, MissionNameAllowsAsciiLettersDigitsAndUnderscoreOnly) {
-  EXPECT_TRUE(C::CheckMissionName(""));
-  EXPECT_TRUE(C::CheckMissionName("Orders_2024_a"));
-  EXPECT_TRUE(C::CheckMissionName("_"));
-  EXPECT_FALSE(C::CheckMissionName("orders-2024"));
-  EXPECT_FALSE(C::CheckMissionName("orders 2024"));
-  EXPECT_FALSE(C::CheckMissionName("订单"));
-  EXPECT_FALSE(C::CheckMissionName("caf\xc3\xa9"));  // a letter outside ASCII
-  EXPECT_FALSE(C::CheckMissionName("a.b"));
-}
+struct TCheckCase {
+  const char* Name;
+  bool (*Check)(std::string_view);
+  std::vector<std::string> Accepted;
+  std::vector<std::string> Refused;
+};
 
-TEST(DataTypeChecker, TextRefusesQuoteAndAngleBracketsOnly) {
-  EXPECT_TRUE(C::CheckText(""));
-  EXPECT_TRUE(C::CheckText("版本 1.0 & 'x' |;"));
-  EXPECT_FALSE(C::CheckText("1.0>"));
-  EXPECT_FALSE(C::CheckText("<"));
-  EXPECT_FALSE(C::CheckText("a\"b"));
-}
-
-TEST(DataTypeChecker, NumberIsDigitsAndMinusSignsAnywhere) {
-  EXPECT_FALSE(C::CheckNumber(""));
-  EXPECT_TRUE(C::CheckNumber("0"));
-  EXPECT_TRUE(C::CheckNumber("-5"));
-  EXPECT_TRUE(C::CheckNumber("5-"));
-  EXPECT_TRUE(C::CheckNumber("--"));
-  EXPECT_FALSE(C::CheckNumber("1.5"));
-  EXPECT_FALSE(C::CheckNumber("+5"));
-  EXPECT_FALSE(C::CheckNumber(" 5"));
-  EXPECT_FALSE(C::CheckNumber("12a"));
-}
-
-TEST(DataTypeChecker, IntegerAlsoNeedsAConvertibleValue) {
-  EXPECT_TRUE(C::CheckInteger("0"));
-  EXPECT_TRUE(C::CheckInteger("-5"));
-  EXPECT_TRUE(C::CheckInteger("2147483647"));
-  EXPECT_TRUE(C::CheckInteger("-2147483648"));
-  EXPECT_FALSE(C::CheckInteger("2147483648"));
-  EXPECT_FALSE(C::CheckInteger("99999999999"));
-  EXPECT_FALSE(C::CheckInteger("5-"));
-  EXPECT_FALSE(C::CheckInteger("-"));
-  EXPECT_FALSE(C::CheckInteger("--5"));
-  EXPECT_FALSE(C::CheckInteger(""));
-  EXPECT_FALSE(C::CheckInteger("+5"));
-}
-
-TEST(DataTypeChecker, TimeTrimsForTheLengthButReadsTheTextAsEntered) {
-  EXPECT_TRUE(C::CheckTime("12:30"));
-  EXPECT_TRUE(C::CheckTime("12:30 "));
-  EXPECT_FALSE(C::CheckTime(" 12:30"));
-  EXPECT_TRUE(C::CheckTime("99:99"));  // no range test
-  EXPECT_TRUE(C::CheckTime("-1:-5"));
-  EXPECT_FALSE(C::CheckTime("1230"));
-  EXPECT_FALSE(C::CheckTime("12-30"));
-  EXPECT_FALSE(C::CheckTime("1:30"));
-  EXPECT_FALSE(C::CheckTime("12:3"));
-  EXPECT_FALSE(C::CheckTime("12:30:00"));
-  EXPECT_FALSE(C::CheckTime("ab:cd"));
-  EXPECT_FALSE(C::CheckTime(""));
+TEST(DataTypeChecker, EachCheckAcceptsAndRefuses) {
+  const TCheckCase cases[] = {
+      // ASCII letters, digits and underscore only.
+      {"name",
+       C::CheckMissionName,
+       {"", "Orders_2024_a", "_"},
+       {"orders-2024", "orders 2024", "订单", "caf\xc3\xa9", "a.b"}},
+      // Only a double quote and angle brackets are refused.
+      {"text", C::CheckText, {"", "版本 1.0 & 'x' |;"}, {"1.0>", "<", "a\"b"}},
+      // Digits and minus signs anywhere.
+      {"number", C::CheckNumber, {"0", "-5", "5-", "--"}, {"", "1.5", "+5", " 5", "12a"}},
+      // A number that also converts to a 32-bit integer.
+      {"integer",
+       C::CheckInteger,
+       {"0", "-5", "2147483647", "-2147483648"},
+       {"2147483648", "99999999999", "5-", "-", "--5", "", "+5"}},
+      // Trimmed for the length only; no range test.
+      {"time",
+       C::CheckTime,
+       {"12:30", "12:30 ", "99:99", "-1:-5"},
+       {" 12:30", "1230", "12-30", "1:30", "12:3", "12:30:00", "ab:cd", ""}},
+  };
+  for (const TCheckCase& c : cases) {
+    for (const std::string& text : c.Accepted)
+      EXPECT_TRUE(c.Check(text)) << c.Name << " '" << text << "'";
+    for (const std::string& text : c.Refused)
+      EXPECT_FALSE(c.Check(text)) << c.Name << " '" << text << "'";
+  }
 }
 
 }  // namespace

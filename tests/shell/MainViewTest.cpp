@@ -1,7 +1,8 @@
 // The controller bound to the real main window and dialogs (offscreen): the
 // start-up as the window's timers drive it, the commands reaching the
-// controller through their toolbar buttons and menu items, the viewers, the
-// exit question, and waits that keep the window running.
+// controller through their toolbar buttons and menu items, the viewers, and
+// waits that keep the window running. (The exit question through the window
+// is answered in the end-to-end test of kelvor.)
 #include <QAction>
 #include <QApplication>
 #include <QDateEdit>
@@ -50,7 +51,7 @@ class MainViewTest : public ::testing::Test {
     return task;
   }
 
-  test::TControllerHome Home;
+  test::TInstallation Home;
   test::DialogHooks Hooks;
   test::TEditorScript Editors;
   std::vector<std::string> Files;
@@ -61,29 +62,16 @@ class MainViewTest : public ::testing::Test {
   std::unique_ptr<TSyncFramework> Framework = CreateSyncFramework(View);
 };
 
-TEST_F(MainViewTest, TheWindowsTimersDriveTheStartUp) {
-  auto task = Listed("shown", false);
-  EXPECT_FALSE(Main.isEnabled());
-  EXPECT_EQ(TfrmMain::PaneText(Main.MemoStatus),
-            "系统正在初始化\r\n获取所有任务信息....\r\n完成所有任务信息获取");
-  StartUp();
-  ASSERT_EQ(Main.MissionRowCount(), 1);
-  EXPECT_EQ(Main.MissionCell(0, TfrmMain::colMission), task->MissionName);
-  EXPECT_EQ(Main.MissionImage(0), miNotActivated);
-  EXPECT_EQ(Main.StatusText(0), "任务数:1");
-  EXPECT_FALSE(Main.btnStartServer->isEnabled());
-  EXPECT_TRUE(Main.btnStopServer->isEnabled());
-  EXPECT_FALSE(Main.TimerReady->isActive());
-  // The message timer brings the service's lines.
-  ASSERT_TRUE(QTest::qWaitFor(
-      [&] { return TfrmMain::PaneText(Main.MemoStatus).find("启动完成.") != std::string::npos; },
-      8000));
-}
-
 TEST_F(MainViewTest, SelectionAndCommandsReachTheController) {
   auto active = Listed("active", true);
   auto inactive = Listed("inactive", false);
+  EXPECT_EQ(TfrmMain::PaneText(Main.MemoStatus),
+            "系统正在初始化\r\n获取所有任务信息....\r\n完成所有任务信息获取");
   StartUp();
+  ASSERT_EQ(Main.MissionRowCount(), 2);
+  EXPECT_EQ(Main.MissionImage(1), miNotActivated);
+  EXPECT_EQ(Main.StatusText(0), "任务数:2");
+  EXPECT_FALSE(Main.TimerReady->isActive());
   // A click on a row.
   Main.ListViewInstances->selectRow(1);
   EXPECT_EQ(TfrmMain::PaneText(Main.MemoInstanceConfig), inactive->SaveToText());
@@ -163,21 +151,6 @@ TEST_F(MainViewTest, ConfigAndReportDialogs) {
   EXPECT_TRUE(reportSeen);
 }
 
-TEST_F(MainViewTest, ExitQuestionGuardsEveryClose) {
-  StartUp();
-  TDialogs::PushAnswer(false);
-  Main.n_exit->trigger();
-  EXPECT_TRUE(Main.isVisible());
-  EXPECT_EQ(TDialogs::Shown().back(), U("确定退出VantrelKelvor?"));
-  EXPECT_EQ(Framework->ServiceState(), TServiceState::Running);
-
-  QSignalSpy closed(&Main, &TfrmMain::Closed);
-  TDialogs::PushAnswer(true);
-  Main.n_closeApp->trigger();
-  EXPECT_EQ(closed.count(), 1);
-  EXPECT_EQ(Framework->ServiceState(), TServiceState::Stopping);
-}
-
 TEST_F(MainViewTest, WaitsKeepTimersRunningAndHoldUserInputBack) {
   int fired = 0;
   QTimer::singleShot(50, &Main, [&] { ++fired; });
@@ -186,12 +159,6 @@ TEST_F(MainViewTest, WaitsKeepTimersRunningAndHoldUserInputBack) {
   View.Wait(300);
   EXPECT_GE(clock.elapsed(), 290);
   EXPECT_EQ(fired, 1);
-}
-
-TEST(ChooserFilterTest, SystemFormToQtForm) {
-  EXPECT_EQ(ChooserFilter("xml|*.xml"), QStringLiteral("xml (*.xml)"));
-  EXPECT_EQ(ChooserFilter("sql|*.sql|txt|*.txt"), QStringLiteral("sql (*.sql);;txt (*.txt)"));
-  EXPECT_EQ(ChooserFilter(""), QString());
 }
 
 }  // namespace

@@ -10,8 +10,6 @@
 
 #include "ControllerTestSupport.h"
 #include "platform/Paths.h"
-#include "platform/TextFile.h"
-#include "shell/uSyncFramework.h"
 
 namespace kelvor {
 namespace {
@@ -59,9 +57,15 @@ class SyncServiceTest : public ::testing::Test {
   }
   bool On(TSyncControl Control) const { return View.IsEnabled(Control); }
   std::string Unique(const std::string& Base) { return test::UniqueName(Base); }
+  bool ConsoleShows(const std::string& Line) {
+    return WaitUntil([&] {
+      Framework->MessageTimer();
+      return Contains(View.Console(), Line);
+    });
+  }
 
   test::FixedClock Clock{At(2026, 5, 4, 10, 15, 0)};
-  test::TControllerHome Home{20};
+  test::TInstallation Home{20};
   test::TFakeSyncView View;
   test::TEditorScript Editors;
   std::unique_ptr<TSyncFramework> Framework = CreateSyncFramework(View);
@@ -76,10 +80,7 @@ TEST_F(SyncServiceTest, StartUpRunsARunOnceTaskAndTheConsoleShowsTheService) {
   EXPECT_EQ(View.Status[0], "任务数:1");
   ASSERT_TRUE(WaitUntil([&] { return Home.DestinationScalar("select count(*) from t") == "20"; }));
   ASSERT_TRUE(WaitUntil([&] { return RunState(name) == 0 && !AnyDaemonRunning(); }));
-  ASSERT_TRUE(WaitUntil([&] {
-    Framework->MessageTimer();
-    return Contains(View.Console(), "任务<" + name + ">已经停止.");
-  }));
+  ASSERT_TRUE(ConsoleShows("任务<" + name + ">已经停止."));
   const std::vector<std::string> console = View.Console();
   for (const char* line : {"系统正在初始化", "初始化所有的任务处理服务...", "启动完成."})
     EXPECT_TRUE(Contains(console, line)) << line;
@@ -145,6 +146,9 @@ TEST_F(SyncServiceTest, RowTurnsToRunningAndBackAndARunningTaskIsNotDeleted) {
 TEST_F(SyncServiceTest, StopAndStartOneTask) {
   auto watch = Listed(Home.WatchTask(Unique("watch")));
   auto other = Listed(Home.WatchTask(Unique("other")));
+  auto inactive = Home.WatchTask(Unique("inactive"));
+  inactive->IsActive = false;
+  Listed(inactive);
   const std::string name = watch->MissionName;
   StartUp();
   ASSERT_TRUE(TickUntilIcon(name, miRunning));
@@ -156,10 +160,7 @@ TEST_F(SyncServiceTest, StopAndStartOneTask) {
   EXPECT_FALSE(On(TSyncControl::StopMissionButton));
   ASSERT_TRUE(WaitUntil([&] { return RunState(name) == 0; }));
   EXPECT_EQ(RunState(other->MissionName), 1);  // the other task goes on
-  ASSERT_TRUE(WaitUntil([&] {
-    Framework->MessageTimer();
-    return Contains(View.Console(), "任务<" + name + ">已经停止.");
-  }));
+  ASSERT_TRUE(ConsoleShows("任务<" + name + ">已经停止."));
   EXPECT_EQ(View.RowIcon(View.RowOf(name)), miStopped);
 
   View.ClickRow(View.RowOf(name));
@@ -171,26 +172,14 @@ TEST_F(SyncServiceTest, StopAndStartOneTask) {
   EXPECT_GT(View.WaitedMs, 0);
   ASSERT_TRUE(TickUntilIcon(name, miRunning));
 
-  // A second start while its daemon runs asks for nothing.
+  // A second start while its daemon runs asks for nothing; nor does the start
+  // of a task that was inactive when the service started (it has no daemon
+  // until the service starts again, even once activated).
   View.WaitedMs = 0;
   Framework->StartMission(name);
-  EXPECT_EQ(View.WaitedMs, 0);
   EXPECT_FALSE(ChannelOf(name)->IsStartRequested());
-}
-
-TEST_F(SyncServiceTest, StartOfAnInactiveOrUnwatchedTaskAsksNothing) {
-  auto inactive = Home.WatchTask(Unique("inactive"));
-  inactive->IsActive = false;
-  Listed(inactive);
-  StartUp();
-  // No channel: the task was not active when the service started.
-  EXPECT_EQ(ChannelOf(inactive->MissionName), nullptr);
-  Framework->StartMission(inactive->MissionName);
-  EXPECT_EQ(View.WaitedMs, 0);
-  // Activated later, it still has no daemon until the service starts again.
-  View.ClickRow(0);
+  View.ClickRow(View.RowOf(inactive->MissionName));
   Framework->ActivateMission();
-  EXPECT_TRUE(Framework->Missions().FindByName(inactive->MissionName)->IsActive);
   Framework->StartSelectedMission();
   EXPECT_EQ(View.WaitedMs, 0);
   EXPECT_EQ(ChannelOf(inactive->MissionName), nullptr);
@@ -256,21 +245,16 @@ TEST_F(SyncServiceTest, NewTaskAddedWhileTheServiceRunsRunsAtOnce) {
   auto model = Home.CopyTask(name);
   Editors.Push(TEditorStep{true, name, [model](TKelvorInstance& T) {
                              T.IsActive = true;
-                             T.Mode = model->Mode;
                              T.Source = model->Source;
                              T.Destination = model->Destination;
-                             T.FieldMaps.DstTable = model->FieldMaps.DstTable;
-                             T.FieldMaps.OperationType = model->FieldMaps.OperationType;
-                             T.FieldMaps.SetCommand(model->FieldMaps.GetCommand());
+                             T.FieldMaps.DstTable = "t";
+                             T.FieldMaps.SetCommand("select * from t");
                              T.FieldMaps.SetFieldMapText(model->FieldMaps.GetFieldMapText());
                            }});
   Framework->NewMission();
   ASSERT_EQ(View.RowCount(), 1);
   ASSERT_TRUE(WaitUntil([&] { return Home.DestinationScalar("select count(*) from t") == "20"; }));
-  ASSERT_TRUE(WaitUntil([&] {
-    Framework->MessageTimer();
-    return Contains(View.Console(), "任务<" + name + ">已经停止.");
-  }));
+  ASSERT_TRUE(ConsoleShows("任务<" + name + ">已经停止."));
   // Stored and listed, so it is there at the next start.
   TInstanceCollections next;
   next.SetFolder(Home.TaskFolder());
@@ -286,13 +270,16 @@ TEST_F(SyncServiceTest, ExitStopsTheServiceWithoutWaitingForDaemons) {
   ASSERT_TRUE(TickUntilIcon(held->MissionName, miRunning));
   ASSERT_TRUE(TickUntilIcon(watch->MissionName, miRunning));
 
-  View.Answers = {false};
+  View.Answers = {false, true};
   EXPECT_FALSE(Framework->ConfirmClose());
+  EXPECT_EQ(View.Questions, std::vector<std::string>{"确定退出VantrelKelvor?"});
   EXPECT_EQ(Framework->ServiceState(), TServiceState::Running);
+  EXPECT_EQ(View.WaitedMs, 0);
   EXPECT_EQ(RunState(watch->MissionName), 1);
 
-  View.Answers = {true};
   EXPECT_TRUE(Framework->ConfirmClose());  // returns with the held run still on
+  EXPECT_EQ(Framework->ServiceState(), TServiceState::Stopping);
+  EXPECT_EQ(View.WaitedMs, TSyncFramework::kStopAllPauseMs);
   EXPECT_EQ(RunState(held->MissionName), 1);
   // Every task was asked to stop.
   EXPECT_TRUE(Framework->Missions().FindByName(held->MissionName)->IsFinished());

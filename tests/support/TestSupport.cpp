@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/Paths.h"
 #include "platform/TextFile.h"
+#include "platform/Thread.h"
+#include "services/uBroadMessage.h"
 
 namespace kelvor::test {
 
@@ -57,6 +61,43 @@ TDateTime At(int Year, int Month, int Day, int Hour, int Minute, int Second) {
   t.Minute = Minute;
   t.Second = Second;
   return t;
+}
+
+CurrentDirectoryScope::CurrentDirectoryScope(const std::string& Folder) {
+  char buf[4096];
+  if (::getcwd(buf, sizeof buf) == nullptr || ::chdir(Folder.c_str()) != 0) {
+    ADD_FAILURE() << "cannot change to " << Folder;
+    std::abort();
+  }
+  FPrevious = buf;
+}
+
+CurrentDirectoryScope::~CurrentDirectoryScope() {
+  if (::chdir(FPrevious.c_str()) != 0) std::abort();
+}
+
+ProgramFolderScope::ProgramFolderScope(const std::string& Folder) : FPrevious(ProgramFolder()) {
+  SetProgramFolder(Folder);
+}
+
+ProgramFolderScope::~ProgramFolderScope() {
+  SetProgramFolder(FPrevious);
+}
+
+bool WaitUntil(const std::function<bool()>& Condition, std::chrono::milliseconds Timeout) {
+  const auto end = std::chrono::steady_clock::now() + Timeout;
+  while (!Condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    TThread::Sleep(10);
+  }
+  return true;
+}
+
+TBroadMessage* NewChannel(const std::string& Key) {
+  TBroadMessage* channel =
+      GetBroadMessageHandler()->Register(Key, std::make_unique<TBroadMessage>());
+  if (Key.front() != '{') channel->SetMissionName(Key);
+  return channel;
 }
 
 }  // namespace kelvor::test

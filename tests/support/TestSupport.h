@@ -1,11 +1,19 @@
 // Helpers shared by the test suites: temporary folders that clean up after
-// themselves, file helpers and a pinned clock for the length of a test.
+// themselves, file helpers, scopes for the process-wide clock, current
+// directory and program folder, and polling waits. Set up on the test's own
+// thread.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/Clock.h"
+
+namespace kelvor {
+class TBroadMessage;
+}
 
 namespace kelvor::test {
 
@@ -39,5 +47,37 @@ class FixedClock {
 };
 
 TDateTime At(int Year, int Month, int Day, int Hour = 0, int Minute = 0, int Second = 0);
+
+// Makes Folder the current directory (the log folder is taken from it) until destroyed.
+class CurrentDirectoryScope {
+ public:
+  explicit CurrentDirectoryScope(const std::string& Folder);
+  ~CurrentDirectoryScope();
+  CurrentDirectoryScope(const CurrentDirectoryScope&) = delete;
+  CurrentDirectoryScope& operator=(const CurrentDirectoryScope&) = delete;
+
+ private:
+  std::string FPrevious;
+};
+
+// Makes Folder the program folder (the report folder is taken from it) until destroyed.
+class ProgramFolderScope {
+ public:
+  explicit ProgramFolderScope(const std::string& Folder);
+  ~ProgramFolderScope();
+  ProgramFolderScope(const ProgramFolderScope&) = delete;
+  ProgramFolderScope& operator=(const ProgramFolderScope&) = delete;
+
+ private:
+  std::string FPrevious;
+};
+
+// Polls Condition every 10 ms until it holds (true) or Timeout passes (false).
+bool WaitUntil(const std::function<bool()>& Condition,
+               std::chrono::milliseconds Timeout = std::chrono::seconds(20));
+
+// A fresh channel registered under Key in the process-wide registry; a task's
+// channel (any key not starting with "{") also carries the task's name.
+TBroadMessage* NewChannel(const std::string& Key);
 
 }  // namespace kelvor::test

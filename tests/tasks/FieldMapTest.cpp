@@ -1,5 +1,5 @@
-// The field map's line form, stored form and task-file escaping, and the
-// task record's defaults.
+// The field map's line form, stored form and task-file escaping. (The maps
+// fragment of the task file is shown by TaskFileTest's layout.)
 #include <gtest/gtest.h>
 
 #include "tasks/uInstance.h"
@@ -8,68 +8,48 @@
 namespace kelvor {
 namespace {
 
-TFieldMap Parsed(const std::string& Line, TFieldMap Start = {}) {
-  Start.ParseLine(Line);
-  return Start;
-}
-
-TEST(FieldMapLineTest, ParsesEveryPart) {
-  TFieldMap m = Parsed("<A>:<B|t|12|TRUE>");
-  EXPECT_EQ(m.Src, "A");
-  EXPECT_EQ(m.Dst, "B");
-  EXPECT_EQ(m.FieldType, "t");
-  EXPECT_EQ(m.FieldLen, 12);
-  EXPECT_TRUE(m.IsKey);
-}
-
-TEST(FieldMapLineTest, MissingPartsLeaveFieldsAsTheyWere) {
+TEST(FieldMapLineTest, ParsesThePartsThatArePresent) {
   TFieldMap start;
   start.FieldType = "number";
   start.FieldLen = 9;
   start.IsKey = true;
-  TFieldMap m = Parsed("<A>:<B>", start);
-  EXPECT_EQ(m.Dst, "B");
-  EXPECT_EQ(m.FieldType, "number");
-  EXPECT_EQ(m.FieldLen, 9);
-  EXPECT_TRUE(m.IsKey);
-  // No ":" at all: nothing changes.
-  TFieldMap none = Parsed("<A><B|t|1|true>", start);
-  EXPECT_EQ(none.Src, "");
-  EXPECT_EQ(none.FieldType, "number");
-}
-
-TEST(FieldMapLineTest, PartsAreNotTrimmedOneByOne) {
-  TFieldMap m = Parsed("<A>:<B | t | 12 | true>");
-  EXPECT_EQ(m.Dst, "B ");
-  EXPECT_EQ(m.FieldType, " t ");
-  EXPECT_EQ(m.FieldLen, 0);
-  EXPECT_FALSE(m.IsKey);
-}
-
-TEST(FieldMapLineTest, LengthThatIsNotANumberGivesZero) {
-  TFieldMap start;
-  start.FieldLen = 5;
-  EXPECT_EQ(Parsed("<a>:<b|t|x1|false>", start).FieldLen, 0);
-  EXPECT_EQ(Parsed("<a>:<b|t|-3|false>", start).FieldLen, -3);
-  EXPECT_EQ(Parsed("<a>:<b|t|99999999999|false>", start).FieldLen, 0);
-  // An empty part between two bars counts; a trailing bar adds no part.
-  TFieldMap m = Parsed("<a>:<b||7|>", start);
-  EXPECT_EQ(m.FieldType, "");
-  EXPECT_EQ(m.FieldLen, 7);
-}
-
-TEST(FieldMapLineTest, ToLineDefaultsTheTypeAndRoundTrips) {
+  struct TCase {
+    const char* Line;
+    const char* Src;
+    const char* Dst;
+    const char* Type;
+    int Len;
+    bool Key;
+  };
+  const TCase cases[] = {
+      {"<A>:<B|t|12|TRUE>", "A", "B", "t", 12, true},
+      // Missing parts leave the fields as they were; no ":" changes nothing.
+      {"<A>:<B>", "A", "B", "number", 9, true},
+      {"<A><B|t|1|true>", "", "", "number", 9, true},
+      // Parts are not trimmed one by one.
+      {"<A>:<B | t | 12 | true>", "A", "B ", " t ", 0, false},
+      // A length that is no 32-bit number gives 0.
+      {"<a>:<b|t|x1|false>", "a", "b", "t", 0, false},
+      {"<a>:<b|t|-3|false>", "a", "b", "t", -3, false},
+      {"<a>:<b|t|99999999999|false>", "a", "b", "t", 0, false},
+      // An empty part between two bars counts; a trailing bar adds no part.
+      {"<a>:<b||7|>", "a", "b", "", 7, true},
+  };
+  for (const TCase& c : cases) {
+    TFieldMap m = start;
+    m.ParseLine(c.Line);
+    EXPECT_EQ(m.Src, c.Src) << c.Line;
+    EXPECT_EQ(m.Dst, c.Dst) << c.Line;
+    EXPECT_EQ(m.FieldType, c.Type) << c.Line;
+    EXPECT_EQ(m.FieldLen, c.Len) << c.Line;
+    EXPECT_EQ(m.IsKey, c.Key) << c.Line;
+  }
+  // The line form defaults an empty type and reads back.
   TFieldMap m;
-  m.Src = "ID";
-  m.Dst = "CODE";
-  m.FieldType = "number";
-  m.FieldLen = 10;
-  m.IsKey = true;
-  EXPECT_EQ(m.ToLine(), "<ID>:<CODE|number|10|true>");
-  m.FieldType.clear();
+  m.ParseLine("<ID>:<CODE||10|true>");
   EXPECT_EQ(m.ToLine(), "<ID>:<CODE|varchar2|10|true>");
-  TFieldMap back = Parsed(m.ToLine());
-  EXPECT_EQ(back.FieldType, "varchar2");
+  TFieldMap back;
+  back.ParseLine(m.ToLine());
   EXPECT_EQ(back.ToLine(), m.ToLine());
 }
 
@@ -123,40 +103,6 @@ TEST(TaskTextTest, BoolTextAndAttributeValues) {
   EXPECT_EQ(BoolToText(true), "true");
   EXPECT_EQ(EscapeAttributeValue("p\"w&amp;x"), "p&quot;w&amp;amp;x");
   EXPECT_EQ(EscapeAttributeValue("a&b"), "a&b");  // no ";" after it: the reader keeps it
-}
-
-TEST(TaskRecordTest, FreshRecordHasEmptyDefaults) {
-  TKelvorInstance task;
-  EXPECT_EQ(task.Mode, 0);
-  EXPECT_EQ(task.ScheduleMode, 0);
-  EXPECT_EQ(task.Source.DbType, 0);
-  EXPECT_EQ(task.Destination.DbType, 0);
-  EXPECT_EQ(task.FieldMaps.OperationType, 0);
-  EXPECT_FALSE(task.IsActive);
-  EXPECT_TRUE(task.MissionName.empty());
-  EXPECT_TRUE(task.FieldMaps.GetCommand().empty());
-  EXPECT_TRUE(task.RunStartTime.Get().empty());
-  EXPECT_EQ(task.FieldMaps.Count(), 0);
-}
-
-TEST(FieldMapXmlTest, MapsFragmentLayout) {
-  TFieldMapCollections maps;
-  maps.Namespace = "ns";
-  maps.DstTable = "test";
-  maps.OperationType = 1;
-  maps.SetCommand("select 1");
-  maps.SetFieldMapText("<a1>:<a1|varchar2|32|true>\n<a2>:<b2||0|false>");
-  EXPECT_EQ(maps.MapsToXml(),
-            "  <maps namespace = \"ns\" >\r\n"
-            "    <script command=\"select 1\" validationsrc=\"\" validationdst=\"\" ></script>\r\n"
-            "    <dst_table name=\"test\" operationtype=\"1\" ></dst_table>\r\n"
-            "    <fields count=\"2\" >\r\n"
-            "      <field src= \"a1\" dst =\"a1\"  fieldtype=\"varchar2\" fieldlen=\"32\" "
-            "iskey=\"true\" ></field>\r\n"
-            "      <field src= \"a2\" dst =\"b2\"  fieldtype=\"\" fieldlen=\"0\" iskey=\"false\" "
-            "></field>\r\n"
-            "    </fields>\r\n"
-            "  </maps>\r\n");
 }
 
 }  // namespace

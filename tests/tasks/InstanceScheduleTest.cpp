@@ -5,7 +5,6 @@
 #include <string>
 
 #include "platform/Paths.h"
-#include "services/ServiceTestSupport.h"
 #include "services/uLogService.h"
 #include "support/TestSupport.h"
 #include "tasks/uInstance.h"
@@ -49,32 +48,78 @@ class InstanceScheduleTest : public ::testing::Test {
   TKelvorInstance Task;
 };
 
-TEST_F(InstanceScheduleTest, DailyBeforeAndAfterTheTimePoint) {
-  Planned(scheduleDaily, At(2026, 12, 7, 17, 29, 0));
-  ExpectNext(7, 12, "17:30");
-  EXPECT_FALSE(DueAt(At(2026, 12, 7, 17, 29, 59)));
-  EXPECT_TRUE(DueAt(At(2026, 12, 7, 17, 30, 0)));
+// Planned tasks at 17:30: the next run computed at Start (then after a
+// success or after three counted failures), and when the task is due.
+struct TPlanCase {
+  const char* What;
+  int Kind;  // scheduleDaily, scheduleWeekly or scheduleMonthly
+  int Set;   // WeekSet or DaySet
+  TDateTime Start;
+  char Then;  // ' ', 'x' SetExecuted(true), '3' three failures counted
+  int Day, Month;
+  std::vector<TDateTime> Due, NotDue;
+};
 
-  Planned(scheduleDaily, At(2026, 12, 7, 17, 30, 59));  // the minute itself is not past
-  ExpectNext(7, 12, "17:30");
-
-  Planned(scheduleDaily, At(2026, 12, 7, 17, 31, 0));
-  ExpectNext(8, 12, "17:30");
-  EXPECT_FALSE(DueAt(At(2026, 12, 7, 17, 30, 0)));
-  EXPECT_TRUE(DueAt(At(2026, 12, 8, 17, 30, 0)));
-
-  Planned(scheduleDaily, At(2026, 12, 31, 18, 0, 0));
-  ExpectNext(1, 1, "17:30");
-}
-
-TEST_F(InstanceScheduleTest, DailySuccessMovesToTomorrow) {
-  Planned(scheduleDaily, At(2026, 12, 7, 17, 29, 0));
-  ASSERT_TRUE(DueAt(At(2026, 12, 7, 17, 30, 5)));
-  Task.SetExecuted(true);
-  ExpectNext(8, 12, "17:30");
-  EXPECT_FALSE(DueAt(At(2026, 12, 7, 17, 30, 40)));
-  EXPECT_TRUE(DueAt(At(2026, 12, 8, 17, 30, 0)));
-  EXPECT_FALSE(Task.IsFinished());  // planned tasks never finish by themselves
+TEST_F(InstanceScheduleTest, PlannedKindsAndTheirEdgeCases) {
+  // Times in 2026; month 13 is January 2027.
+  auto T = [](int Month, int Day, int Hour, int Minute, int Second = 0) {
+    return At(Month == 13 ? 2027 : 2026, Month == 13 ? 1 : Month, Day, Hour, Minute, Second);
+  };
+  std::vector<TDateTime> everyDay;
+  for (int day = 1; day <= 31; ++day)
+    everyDay.push_back(T(12, day, 17, 30));
+  const int D = scheduleDaily, W = scheduleWeekly, M = scheduleMonthly;
+  // clang-format off
+  const TPlanCase cases[] = {
+      {"daily before", D, 0, T(12, 7, 17, 29), ' ', 7, 12, {T(12, 7, 17, 30)},
+       {T(12, 7, 17, 29, 59)}},
+      {"daily within the minute", D, 0, T(12, 7, 17, 30, 59), ' ', 7, 12, {}, {}},
+      {"daily after", D, 0, T(12, 7, 17, 31), ' ', 8, 12, {T(12, 8, 17, 30)}, {T(12, 7, 17, 30)}},
+      {"daily at the year's end", D, 0, T(12, 31, 18, 0), ' ', 1, 1, {}, {}},
+      {"daily success", D, 0, T(12, 7, 17, 30, 5), 'x', 8, 12, {T(12, 8, 17, 30)},
+       {T(12, 7, 17, 30, 40)}},
+      {"weekly Wednesday from Monday", W, 3, T(12, 7, 23, 0), ' ', 9, 12, {T(12, 9, 17, 30)}, {}},
+      {"weekly Friday from Saturday", W, 5, T(12, 12, 8, 0), ' ', 18, 12, {}, {}},
+      // On the set weekday itself: a week later, whatever the time.
+      {"weekly on the day early", W, 1, T(12, 7, 0, 0), ' ', 14, 12, {}, {}},
+      {"weekly on the day late", W, 1, T(12, 7, 23, 59), ' ', 14, 12, {}, {T(12, 7, 17, 30)}},
+      {"weekly success", W, 4, T(12, 28, 8, 0), 'x', 4, 1, {}, {}},
+      {"weekly three failures", W, 4, T(12, 28, 8, 0), '3', 4, 1, {}, {}},
+      // WeekSet 0 falls due on Sundays.
+      {"weekly 0 from Monday", W, 0, T(12, 7, 8, 0), ' ', 13, 12, {}, {}},
+      {"weekly 0 on Sunday", W, 0, T(12, 13, 8, 0), ' ', 13, 12, {T(12, 13, 17, 30)}, {}},
+      {"monthly 31 in February", M, 31, T(2, 15, 8, 0), ' ', 28, 2, {}, {}},
+      {"monthly 31 success in January", M, 31, T(1, 31, 18, 0), 'x', 28, 2, {}, {}},
+      // Day 31 never comes in April; the next 31st of any month does.
+      {"monthly 31 in April", M, 31, T(4, 10, 8, 0), ' ', 31, 4, {T(5, 31, 17, 30)},
+       {T(4, 30, 17, 30)}},
+      {"monthly 0", M, 0, T(12, 7, 8, 0), ' ', 0, 1, {}, everyDay},
+      {"monthly today", M, 7, T(12, 7, 9, 0), ' ', 7, 12, {T(12, 7, 17, 30)}, {}},
+      {"monthly today success", M, 7, T(12, 7, 9, 0), 'x', 7, 1, {}, {}},
+      // Started after the minute has passed: the same day of the next month.
+      {"monthly today late", M, 7, T(12, 7, 18, 0), ' ', 7, 12, {T(13, 7, 17, 30)},
+       {T(12, 8, 17, 30)}},
+      {"monthly day passed", M, 7, T(12, 20, 9, 0), ' ', 7, 1, {}, {}},
+      {"monthly three failures", M, 7, T(12, 1, 9, 0), '3', 7, 1, {}, {}},
+  };
+  // clang-format on
+  for (const TPlanCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    Task.WeekSet = Task.DaySet = c.Set;
+    Planned(c.Kind, c.Start);
+    if (c.Then == 'x') Task.SetExecuted(true);
+    if (c.Then == '3') {
+      Task.ResetRunState();
+      Task.FailCount = 3;
+      Task.ComputeNextRun();
+    }
+    ExpectNext(c.Day, c.Month, "17:30");
+    for (const TDateTime& when : c.Due)
+      EXPECT_TRUE(DueAt(when)) << FormatDateTime(when);
+    for (const TDateTime& when : c.NotDue)
+      EXPECT_FALSE(DueAt(when)) << FormatDateTime(when);
+    EXPECT_FALSE(Task.IsFinished());  // planned tasks never finish by themselves
+  }
 }
 
 TEST_F(InstanceScheduleTest, DailyFailureMovesNothing) {
@@ -87,88 +132,6 @@ TEST_F(InstanceScheduleTest, DailyFailureMovesNothing) {
   EXPECT_FALSE(DueAt(At(2026, 12, 7, 17, 31, 0)));
   EXPECT_FALSE(DueAt(At(2026, 12, 8, 17, 30, 0)));
   EXPECT_TRUE(DueAt(At(2027, 1, 7, 17, 30, 0)));  // the same day of the month recurs
-}
-
-TEST_F(InstanceScheduleTest, WeeklyOnAndOffTheSetWeekday) {
-  Task.WeekSet = 3;  // Wednesday, from Monday the 7th
-  Planned(scheduleWeekly, At(2026, 12, 7, 23, 0, 0));
-  ExpectNext(9, 12, "17:30");
-  EXPECT_TRUE(DueAt(At(2026, 12, 9, 17, 30, 0)));
-
-  Task.WeekSet = 5;  // Friday, from Saturday the 12th
-  Planned(scheduleWeekly, At(2026, 12, 12, 8, 0, 0));
-  ExpectNext(18, 12, "17:30");
-
-  Task.WeekSet = 1;  // on the set weekday itself: a week later, whatever the time
-  Planned(scheduleWeekly, At(2026, 12, 7, 0, 0, 0));
-  ExpectNext(14, 12, "17:30");
-  Planned(scheduleWeekly, At(2026, 12, 7, 23, 59, 0));
-  ExpectNext(14, 12, "17:30");
-  EXPECT_FALSE(DueAt(At(2026, 12, 7, 17, 30, 0)));
-
-  Task.WeekSet = 4;  // after a success or three failures: a week on
-  Planned(scheduleWeekly, At(2026, 12, 28, 8, 0, 0));
-  Task.SetExecuted(true);
-  ExpectNext(4, 1, "17:30");
-  Task.ResetRunState();
-  Task.FailCount = 3;
-  Task.ComputeNextRun();
-  ExpectNext(4, 1, "17:30");
-}
-
-TEST_F(InstanceScheduleTest, WeeklyWithWeekSetZeroFallsDueOnSundays) {
-  Task.WeekSet = 0;
-  Planned(scheduleWeekly, At(2026, 12, 7, 8, 0, 0));  // Monday
-  ExpectNext(13, 12, "17:30");
-  Planned(scheduleWeekly, At(2026, 12, 13, 8, 0, 0));  // Sunday: that same day
-  ExpectNext(13, 12, "17:30");
-  EXPECT_TRUE(DueAt(At(2026, 12, 13, 17, 30, 0)));
-}
-
-TEST_F(InstanceScheduleTest, MonthlyWithDaySet31) {
-  Task.DaySet = 31;
-  Planned(scheduleMonthly, At(2026, 2, 15, 8, 0, 0));
-  ExpectNext(28, 2, "17:30");
-  Planned(scheduleMonthly, At(2026, 1, 31, 18, 0, 0));
-  Task.SetExecuted(true);  // reference date 28 February
-  ExpectNext(28, 2, "17:30");
-
-  // Day 31 never comes in April; the next 31st of any month does.
-  Planned(scheduleMonthly, At(2026, 4, 10, 8, 0, 0));
-  ExpectNext(31, 4, "17:30");
-  EXPECT_FALSE(DueAt(At(2026, 4, 30, 17, 30, 0)));
-  EXPECT_TRUE(DueAt(At(2026, 5, 31, 17, 30, 0)));
-}
-
-TEST_F(InstanceScheduleTest, MonthlyWithDaySetZeroNeverFallsDue) {
-  Task.DaySet = 0;
-  Planned(scheduleMonthly, At(2026, 12, 7, 8, 0, 0));
-  ExpectNext(0, 1, "17:30");
-  for (int day = 1; day <= 31; ++day)
-    EXPECT_FALSE(DueAt(At(2026, 12, day, 17, 30, 0)));
-}
-
-TEST_F(InstanceScheduleTest, MonthlyWithDaySetToday) {
-  Task.DaySet = 7;
-  Planned(scheduleMonthly, At(2026, 12, 7, 9, 0, 0));
-  ExpectNext(7, 12, "17:30");
-  EXPECT_TRUE(DueAt(At(2026, 12, 7, 17, 30, 0)));
-  Task.SetExecuted(true);
-  ExpectNext(7, 1, "17:30");
-
-  // Started after the minute has passed: the same day of the next month.
-  Planned(scheduleMonthly, At(2026, 12, 7, 18, 0, 0));
-  ExpectNext(7, 12, "17:30");
-  EXPECT_FALSE(DueAt(At(2026, 12, 8, 17, 30, 0)));
-  EXPECT_TRUE(DueAt(At(2027, 1, 7, 17, 30, 0)));
-
-  Planned(scheduleMonthly, At(2026, 12, 20, 9, 0, 0));  // the day has passed this month
-  ExpectNext(7, 1, "17:30");
-  Task.ResetRunState();
-  Task.FailCount = 3;
-  Clock.Set(At(2026, 12, 1, 9, 0, 0));
-  Task.ComputeNextRun();
-  ExpectNext(7, 1, "17:30");
 }
 
 TEST_F(InstanceScheduleTest, IntervalCountsFromNow) {
@@ -245,18 +208,13 @@ TEST_F(InstanceScheduleTest, RequestStopEndsEveryMode) {
   EXPECT_TRUE(Task.IsFinished());
 }
 
-TEST_F(InstanceScheduleTest, UnknownModesNeverFallDue) {
-  Task.DaySet = 7;
-  Planned(3, At(2026, 12, 7, 9, 0, 0));  // no such planned kind: day stays 0
-  ExpectNext(0, 0, "17:30");
-  for (int day = 1; day <= 31; ++day)
-    EXPECT_FALSE(DueAt(At(2026, 12, day, 17, 30, 0)));
+TEST_F(InstanceScheduleTest, UnknownModesKeepTheNextRun) {
+  Planned(scheduleDaily, At(2026, 12, 7, 9, 0, 0));
   Task.NextRunDay = 12;
   Task.NextRunMonth = 11;
   Task.ScheduleMode = -1;
   Task.ComputeNextRun();
   ExpectNext(12, 11, "17:30");
-
   Task.Mode = 7;
   Task.TimePoint = "08:00";
   Task.ComputeNextRun();

@@ -1,10 +1,15 @@
 // The task file: its exact layout, what reads back, and how reading ends.
+// The task catalogue and its index file tasks.ini.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
+#include "platform/Paths.h"
 #include "platform/TextFile.h"
 #include "support/TestSupport.h"
 #include "tasks/uInstance.h"
+#include "tasks/uInstanceCollections.h"
 
 namespace kelvor {
 namespace {
@@ -74,74 +79,32 @@ TEST(TaskFileLayoutTest, ByteForByte) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);  // it holds passwords
 }
 
-TEST(TaskFileLayoutTest, NoFieldsNoFieldLines) {
-  TKelvorInstance t;
-  const std::string text = t.SaveToText();
-  EXPECT_NE(text.find("    <fields count=\"0\" >\r\n    </fields>\r\n"), std::string::npos);
-}
-
 TEST(TaskFileRoundTripTest, EveryDefinitionFieldComesBack) {
   auto t = SampleTask();
   t->Note = "line one\r\nline\ttwo";
-  t->CheckCondition = "select id\r\nfrom orders";
-  t->FieldMaps.SetValidationSrc("update a\r\nset b = 1 where 1=1");
+  t->CheckCondition = "select id\r\nfrom orders where name = \"a&b;\" and c = 'x;y'";
+  t->Source.DbPwd = "p\"w&amp;x;y";
+  t->Destination.DbServer = "host \"main\"";
+  t->FieldMaps.SetValidationSrc("update a\r\nset b = 1 where b <> 2; -- &lt;");
   t->FieldMaps.SetValidationDst("check\r\nthis");
   t->FieldMaps.GetItem(1)->FieldType = "";
   test::TempDir dir;
   const std::string path = dir.Sub("orders.xml");
   t->SaveToFile(path);
-
   TKelvorInstance r;
   ASSERT_TRUE(r.LoadFromFile(path));
   EXPECT_EQ(r.FileName, path);
-  EXPECT_EQ(r.MissionName, "orders");
-  EXPECT_EQ(r.Version, "1.2");
-  EXPECT_TRUE(r.IsActive);
-  EXPECT_EQ(r.Mode, 1);
-  EXPECT_EQ(r.TimePoint, "23:30");
-  EXPECT_EQ(r.TimeDistance, 12);
-  EXPECT_EQ(r.WeekSet, 5);
-  EXPECT_EQ(r.DaySet, 0);
-  EXPECT_EQ(r.ScheduleMode, 1);
-  EXPECT_EQ(r.Source.DbName, "../data/shop.db");
-  EXPECT_EQ(r.Source.DbUser, "reader");
-  EXPECT_EQ(r.Source.DbPwd, "pw1");
-  EXPECT_EQ(r.Source.DbType, 2);
-  EXPECT_EQ(r.Source.DbServer, "localhost");
-  EXPECT_EQ(r.Destination.DbName, "warehouse");
-  EXPECT_EQ(r.Destination.DbType, 3);
-  EXPECT_EQ(r.Destination.DbServer, "dbhost");
-  EXPECT_EQ(r.FieldMaps.Namespace, "ns");
-  EXPECT_EQ(r.FieldMaps.DstTable, "orders");
-  EXPECT_EQ(r.FieldMaps.OperationType, 1);
-  // The command comes back exactly, line break, quote, "<" and ">" included.
-  EXPECT_EQ(r.FieldMaps.GetCommand(), t->FieldMaps.GetCommand());
-  // The other multi-line texts lose their line breaks and tabs to blanks.
-  EXPECT_EQ(r.Note, "line one  line two");
-  EXPECT_EQ(r.CheckCondition, "select id  from orders");
-  EXPECT_EQ(r.FieldMaps.GetValidationSrc(), "update a  set b = 1 where 1=1");
-  EXPECT_EQ(r.FieldMaps.GetValidationDst(), "check  this");
-  ASSERT_EQ(r.FieldMaps.Count(), 2);
+  // Everything comes back exactly (the command with its line break, quote,
+  // "<" and ">", values holding quotes and "&...;"), except that the other
+  // multi-line texts lose their line breaks and tabs to blanks.
+  t->Note = "line one  line two";
+  t->CheckCondition = "select id  from orders where name = \"a&b;\" and c = 'x;y'";
+  t->FieldMaps.SetValidationSrc("update a  set b = 1 where b <> 2; -- &lt;");
+  t->FieldMaps.SetValidationDst("check  this");
+  EXPECT_EQ(r.SaveToText(), t->SaveToText());
   EXPECT_EQ(r.FieldMaps.GetFieldMapText(),
             "<id>:<id|integer|0|true>\r\n<name>:<name|varchar2|32|false>\r\n");
   EXPECT_EQ(r.FieldMaps.GetItem(1)->FieldType, "");  // "varchar2" belongs to the line form only
-}
-
-TEST(TaskFileRoundTripTest, QuotesAndAmpersandsInPlainValuesSurvive) {
-  TKelvorInstance t;
-  t.MissionName = "q";
-  t.Source.DbPwd = "p\"w&amp;x;y";
-  t.CheckCondition = "select id from t where name = \"a&b\" and c = 'x;y'";
-  t.Destination.DbServer = "host \"main\"";
-  t.FieldMaps.SetValidationSrc("update t set a = 1 where b <> 2; -- &lt;");
-  test::TempDir dir;
-  t.SaveToFile(dir.Sub("q.xml"));
-  TKelvorInstance r;
-  ASSERT_TRUE(r.LoadFromFile(dir.Sub("q.xml")));
-  EXPECT_EQ(r.Source.DbPwd, t.Source.DbPwd);
-  EXPECT_EQ(r.CheckCondition, t.CheckCondition);
-  EXPECT_EQ(r.Destination.DbServer, t.Destination.DbServer);
-  EXPECT_EQ(r.FieldMaps.GetValidationSrc(), t.FieldMaps.GetValidationSrc());
 }
 
 // Reading files written by hand or by other installations.
@@ -230,14 +193,6 @@ TEST_F(TaskFileReaderTest, Utf8DeclarationConvertsToTheSingleByteCodePage) {
   EXPECT_EQ(without.Note, "caf\xC3\xA9 \xE4\xB8\xAD");
 }
 
-TEST_F(TaskFileReaderTest, ByteZeroEndsTheDocument) {
-  TKelvorInstance t;
-  ASSERT_TRUE(Load(
-      std::string("<data_operation mission_name=\"a\">") + '\0' + "<dst_table name=\"b\">", t));
-  EXPECT_EQ(t.MissionName, "a");
-  EXPECT_EQ(t.FieldMaps.DstTable, "");
-}
-
 TEST_F(TaskFileReaderTest, CommandAttributeIsUnescaped) {
   TKelvorInstance t;
   ASSERT_TRUE(Load("<script command=\"a &gt; 1 and b = &nbsp;x&nbsp;&nsp;&nsp;go\">", t));
@@ -250,8 +205,131 @@ TEST(TaskFileDeleteTest, DeletesItsOwnFileOnly) {
   t.FileName = dir.Sub("a.xml");
   test::WriteFileOrDie(t.FileName, "x");
   t.DeleteTaskFile();
-  EXPECT_FALSE(test::ReadFileOrEmpty(t.FileName).size());
+  EXPECT_FALSE(FileExists(t.FileName));
   t.DeleteTaskFile();  // already gone: nothing happens
+}
+
+class CatalogueTest : public ::testing::Test {
+ protected:
+  CatalogueTest() { Catalogue.SetFolder(Dir.Path()); }
+
+  void WriteTask(const std::string& File, const std::string& Name) {
+    TKelvorInstance t;
+    t.MissionName = Name;
+    t.SaveToFile(Dir.Path() + File);
+  }
+  std::shared_ptr<TKelvorInstance> Task(const std::string& Name) {
+    auto t = std::make_shared<TKelvorInstance>();
+    t->MissionName = Name;
+    return t;
+  }
+  std::string Index() { return test::ReadFileOrEmpty(Dir.Path() + "tasks.ini"); }
+
+  test::TempDir Dir;
+  TInstanceCollections Catalogue;
+};
+
+TEST(CatalogueFolderTest, FolderGetsOneTrailingSeparator) {
+  TInstanceCollections c;
+  c.SetFolder("/opt/k/tasks");
+  EXPECT_EQ(c.Folder(), "/opt/k/tasks/");
+  c.SetFolder("/opt/k/tasks/");
+  EXPECT_EQ(c.Folder(), "/opt/k/tasks/");
+  c.SetFolder("..\\tasks\\dbtasks\\");
+  EXPECT_EQ(c.Folder(), "../tasks/dbtasks/");
+  c.SetFolder("");
+  EXPECT_EQ(c.Folder(), "");
+}
+
+TEST_F(CatalogueTest, NoIndexOrAHeaderOnlyIndexLoadsNothing) {
+  EXPECT_FALSE(Catalogue.LoadAll());
+  test::WriteFileOrDie(Dir.Path() + "tasks.ini", "#define all tasks....\r\n");
+  EXPECT_FALSE(Catalogue.LoadAll());
+  EXPECT_EQ(Catalogue.Count(), 0);
+}
+
+TEST_F(CatalogueTest, BlankCommentAndMissingLinesAreSkipped) {
+  WriteTask("a.xml", "a");
+  WriteTask("b.xml", "b");
+  std::filesystem::create_directories(Dir.Path() + "sub");
+  WriteTask("sub/c.xml", "c");
+  test::WriteFileOrDie(Dir.Path() + "tasks.ini",
+                       "#define all tasks....\r\n\r\n  a.xml  \r\n# b.xml\r\n\tmissing.xml\n"
+                       "sub\\c.xml\rb.xml\r\n");
+  EXPECT_TRUE(Catalogue.LoadAll());
+  ASSERT_EQ(Catalogue.Count(), 3);
+  EXPECT_EQ(Catalogue.GetItem(0)->MissionName, "a");
+  EXPECT_EQ(Catalogue.GetItem(0)->FileName, Dir.Path() + "a.xml");
+  EXPECT_EQ(Catalogue.GetItem(1)->MissionName, "c");
+  EXPECT_EQ(Catalogue.GetItem(2)->MissionName, "b");
+  EXPECT_EQ(Catalogue.GetItem(2)->Owner, &Catalogue);
+  EXPECT_EQ(Catalogue.GetItem(3), nullptr);
+  EXPECT_EQ(Catalogue.GetItem(-1), nullptr);
+}
+
+TEST_F(CatalogueTest, UnreadableTaskFileIsAddedWithWhatWasRead) {
+  test::WriteFileOrDie(Dir.Path() + "bad.xml",
+                       "<data_operation mission_name=\"bad\"><mode_define mode=\"x\">");
+  test::WriteFileOrDie(Dir.Path() + "tasks.ini", "#define all tasks....\r\nbad.xml\r\n");
+  EXPECT_TRUE(Catalogue.LoadAll());
+  EXPECT_EQ(Catalogue.GetItem(0)->MissionName, "bad");
+}
+
+TEST_F(CatalogueTest, DeleteTheSecondOfThreeRewritesTheIndex) {
+  for (const char* n : {"one", "two", "three"})
+    Catalogue.Add(Task(n));
+  Catalogue.Delete(1);
+  Catalogue.Delete(5);   // out of range: nothing
+  Catalogue.Delete(-1);  // out of range: nothing
+  Catalogue.DeleteByName("none");
+  Catalogue.SaveIndex();  // creates tasks.ini when it is missing
+  EXPECT_EQ(Index(), "#define all tasks....\r\none.xml\r\nthree.xml\r\n");
+}
+
+TEST_F(CatalogueTest, DuplicatesFindAndDeleteTheFirst) {
+  auto first = Task("dup");
+  auto second = Task("dup");
+  Catalogue.Add(first);
+  Catalogue.Add(second);
+  EXPECT_EQ(Catalogue.FindByName("dup"), first);
+  EXPECT_TRUE(Catalogue.Exists("dup"));
+  EXPECT_FALSE(Catalogue.Exists("DUP"));  // exact and case-sensitive
+  Catalogue.DeleteByName("dup");
+  ASSERT_EQ(Catalogue.Count(), 1);
+  EXPECT_EQ(Catalogue.GetItem(0), second);
+}
+
+TEST_F(CatalogueTest, SavingUnderANewNameMovesTheFileAndTheIndex) {
+  auto t = Task("old");
+  Catalogue.Add(t);
+  ASSERT_TRUE(Catalogue.SaveMission(*t));
+  EXPECT_EQ(t->FileName, Dir.Path() + "old.xml");
+  EXPECT_EQ(Index(), "#define all tasks....\r\nold.xml\r\n");
+  t->MissionName = "new";
+  ASSERT_TRUE(Catalogue.SaveMission(*t));
+  EXPECT_EQ(t->FileName, Dir.Path() + "new.xml");
+  EXPECT_FALSE(FileExists(Dir.Path() + "old.xml"));
+  EXPECT_EQ(Index(), "#define all tasks....\r\nnew.xml\r\n");
+  TInstanceCollections again;
+  again.SetFolder(Dir.Path());
+  ASSERT_TRUE(again.LoadAll());
+  EXPECT_EQ(again.GetItem(0)->MissionName, "new");
+}
+
+TEST_F(CatalogueTest, FailedSaveKeepsTheOldFile) {
+  auto t = Task("keep");
+  Catalogue.Add(t);
+  ASSERT_TRUE(Catalogue.SaveMission(*t));
+  t->MissionName = "no/such/folder/x";
+  EXPECT_FALSE(Catalogue.SaveMission(*t));
+  EXPECT_TRUE(FileExists(Dir.Path() + "keep.xml"));
+  EXPECT_EQ(t->FileName, Dir.Path() + "keep.xml");
+}
+
+TEST_F(CatalogueTest, IndexThatCannotBeWrittenRaises) {
+  Catalogue.SetFolder(Dir.Path() + "missing/");
+  Catalogue.Add(Task("x"));
+  EXPECT_THROW(Catalogue.SaveIndex(), std::runtime_error);
 }
 
 }  // namespace
