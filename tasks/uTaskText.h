@@ -16,7 +16,7 @@ bool TextToBool(std::string_view Text);
 
 // An attribute value for a task file that is written without any other
 // escaping: '"' becomes "&quot;" and an "&" followed somewhere later by ";"
-// becomes "&amp;". Everything else is written as it is, so the reader gives
+// or '"' becomes "&amp;". Everything else is written as it is, so the reader gives
 // back exactly the value, and files stay readable by other installations.
 std::string EscapeAttributeValue(std::string_view Value);
 

@@ -103,6 +103,7 @@ TEST(TaskTextTest, BoolTextAndAttributeValues) {
   EXPECT_EQ(BoolToText(true), "true");
   EXPECT_EQ(EscapeAttributeValue("p\"w&amp;x"), "p&quot;w&amp;amp;x");
   EXPECT_EQ(EscapeAttributeValue("a&b"), "a&b");  // no ";" after it: the reader keeps it
+  EXPECT_EQ(EscapeAttributeValue("a&b\""), "a&amp;b&quot;");  // the quote's escape has one
 }
 
 }  // namespace

@@ -85,6 +85,7 @@ TEST(TaskFileRoundTripTest, EveryDefinitionFieldComesBack) {
   t->CheckCondition = "select id\r\nfrom orders where name = \"a&b;\" and c = 'x;y'";
   t->Source.DbPwd = "p\"w&amp;x;y";
   t->Destination.DbServer = "host \"main\"";
+  t->Destination.DbPwd = "&#x\"&#65";  // a quote's escape must not complete a reference
   t->FieldMaps.SetValidationSrc("update a\r\nset b = 1 where b <> 2; -- &lt;");
   t->FieldMaps.SetValidationDst("check\r\nthis");
   t->FieldMaps.GetItem(1)->FieldType = "";
