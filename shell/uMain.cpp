@@ -200,16 +200,16 @@ void TfrmMain::BuildToolBar() {
 }
 
 void TfrmMain::BuildCentralArea() {
-  ListViewInstances = new QTableWidget(0, kMissionColumnCount, this);
+  ListViewInstances = new QTableWidget(0, mcColumnCount, this);
   ListViewInstances->setObjectName(QStringLiteral("ListViewInstances"));
   ListViewInstances->setHorizontalHeaderLabels(
       {T("序号"), T("任务"), T("开始时间"), T("结束时间"), T("状态"), T("激活状态"), T("描述")});
-  const int widths[kMissionColumnCount] = {50, 160, 100, 100, 100, 70, 250};
-  for (int c = 0; c < kMissionColumnCount; ++c)
+  const int widths[mcColumnCount] = {50, 160, 100, 100, 100, 70, 250};
+  for (int c = 0; c < mcColumnCount; ++c)
     ListViewInstances->setColumnWidth(c, widths[c]);
-  for (int c : {colStart, colEnd, colState})
+  for (int c : {mcStart, mcEnd, mcState})
     ListViewInstances->horizontalHeaderItem(c)->setTextAlignment(Qt::AlignCenter);
-  for (int c : {colNumber, colMission, colActivation, colNote})
+  for (int c : {mcNumber, mcMission, mcActivation, mcNote})
     ListViewInstances->horizontalHeaderItem(c)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   ListViewInstances->horizontalHeader()->setStretchLastSection(true);
   ListViewInstances->horizontalHeader()->setHighlightSections(false);
@@ -356,10 +356,10 @@ int TfrmMain::AddMissionRow(const std::vector<std::string>& Cells, int ImageInde
   const int row = ListViewInstances->rowCount();
   ++FUpdateDepth;
   ListViewInstances->insertRow(row);
-  for (int c = 0; c < kMissionColumnCount; ++c) {
+  for (int c = 0; c < mcColumnCount; ++c) {
     auto* item = new QTableWidgetItem(c < static_cast<int>(Cells.size()) ? Q(Cells[c]) : QString());
     item->setToolTip(item->text());  // narrow columns elide their text
-    if (c == colStart || c == colEnd || c == colState)
+    if (c == mcStart || c == mcEnd || c == mcState)
       item->setTextAlignment(Qt::AlignCenter);
     else
       item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "shell/uSyncFramework.h"
+
 class QAction;
 class QLabel;
 class QMenu;
@@ -37,18 +39,6 @@ class TfrmMain : public QMainWindow {
  public:
   explicit TfrmMain(QWidget* Parent = nullptr);
   ~TfrmMain() override;
-
-  // Columns of ListViewInstances.
-  enum TMissionColumn {
-    colNumber = 0,      // "序号"
-    colMission = 1,     // "任务"
-    colStart = 2,       // "开始时间"
-    colEnd = 3,         // "结束时间"
-    colState = 4,       // "状态"
-    colActivation = 5,  // "激活状态"
-    colNote = 6,        // "描述"
-    kMissionColumnCount = 7
-  };
 
   // Asked by every close of the window; false keeps it open. Without a hook
   // the window closes.

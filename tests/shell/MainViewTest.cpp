@@ -79,7 +79,7 @@ TEST_F(MainViewTest, SelectionAndCommandsReachTheController) {
   EXPECT_FALSE(Main.n_disableMission->isEnabled());
   Main.n_ActiveMission->trigger();
   EXPECT_TRUE(Framework->Missions().FindByName(inactive->MissionName)->IsActive);
-  EXPECT_EQ(Main.MissionCell(1, TfrmMain::colActivation), "已激活");
+  EXPECT_EQ(Main.MissionCell(1, mcActivation), "已激活");
   EXPECT_EQ(Main.SelectedMissionRow(), 1);
   EXPECT_TRUE(Main.btnStartMission->isEnabled());
   EXPECT_TRUE(Main.N_StartMission->isEnabled());
