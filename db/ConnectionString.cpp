@@ -45,6 +45,10 @@ class TOdbcAttributes {
   void SetIfNotEmpty(std::string_view Key, std::string_view Value) {
     if (!Value.empty()) Set(Key, Value);
   }
+  // Appends without looking for an attribute of the same name.
+  void Add(std::string_view Key, std::string_view Value) {
+    FItems.emplace_back(std::string(Key), std::string(Value));
+  }
   void Merge(const TKeyValueList& Lines) {
     for (const auto& kv : Lines)
       if (!SameText(kv.first, "Driver")) Set(kv.first, kv.second);
@@ -156,6 +160,89 @@ std::string QuoteOdbcValue(std::string_view Value) {
                (!Value.empty() && (IsBlank(Value.front()) || IsBlank(Value.back())));
   if (!brace) return std::string(Value);
   return Enclose("{", ReplaceAll(Value, "}", "}}"), "}");
+}
+
+TKeyValueList ParseOdbcConnectionString(std::string_view Text) {
+  TKeyValueList items;
+  size_t pos = 0;
+  const size_t n = Text.size();
+  while (pos < n) {
+    size_t stop = Text.find_first_of("=;", pos);
+    if (stop == std::string_view::npos) break;
+    if (Text[stop] == ';') {
+      pos = stop + 1;
+      continue;
+    }
+    std::string key = TrimBlanks(Text.substr(pos, stop - pos));
+    pos = stop + 1;
+    std::string value;
+    if (pos < n && Text[pos] == '{') {
+      size_t p = pos + 1;
+      while (p < n) {
+        if (Text[p] == '}') {
+          if (p + 1 < n && Text[p + 1] == '}') {
+            value += '}';
+            p += 2;
+            continue;
+          }
+          ++p;
+          break;
+        }
+        value += Text[p++];
+      }
+      size_t end = Text.find(';', p);
+      pos = end == std::string_view::npos ? n : end + 1;
+    } else {
+      size_t end = Text.find(';', pos);
+      if (end == std::string_view::npos) end = n;
+      value = std::string(Text.substr(pos, end - pos));
+      pos = end < n ? end + 1 : n;
+    }
+    if (!key.empty()) items.emplace_back(std::move(key), std::move(value));
+  }
+  return items;
+}
+
+namespace {
+
+constexpr unsigned long long kFoundRowsFlag = 2;
+
+bool IsOptionKey(std::string_view Key) {
+  return SameText(Key, "OPTION") || SameText(Key, "OPTIONS");
+}
+
+// The drivers read the option with strtoul-like rules: leading digits.
+unsigned long long OptionBits(std::string_view Value) {
+  std::string v = TrimBlanks(Value);
+  unsigned long long bits = 0;
+  for (char c : v) {
+    if (c < '0' || c > '9') break;
+    bits = bits * 10 + static_cast<unsigned long long>(c - '0');
+  }
+  return bits;
+}
+
+}  // namespace
+
+bool AddFoundRowsOption(std::string& OdbcConnectionString, std::string_view DataSourceOption) {
+  TKeyValueList items = ParseOdbcConnectionString(OdbcConnectionString);
+  std::string option(DataSourceOption);
+  // The driver takes the last of repeated attributes.
+  for (const auto& kv : items)
+    if (IsOptionKey(kv.first)) option = kv.second;
+  const unsigned long long bits = OptionBits(option);
+  if (bits & kFoundRowsFlag) return false;
+  TOdbcAttributes attrs;
+  for (const auto& kv : items)
+    if (!IsOptionKey(kv.first)) attrs.Add(kv.first, kv.second);
+  attrs.Add("OPTION", std::to_string(bits | kFoundRowsFlag));
+  OdbcConnectionString = attrs.Text();
+  return true;
+}
+
+bool IsMySqlFamily(std::string_view DbmsName) {
+  std::string name = TrimBlanks(DbmsName);
+  return SameText(name, "MariaDB") || SameText(name, "MySQL");
 }
 
 std::string TProviderSettings::DefaultPath() {

@@ -61,6 +61,25 @@ std::string QuoteConnectionValue(std::string_view Value);
 // holds ";", "{" or "}" (or starts with a blank, which drivers would trim).
 std::string QuoteOdbcValue(std::string_view Value);
 
+// The attributes of an ODBC connection string ("DSN=x;PWD={a;b}}c}"), as
+// drivers read them: a value in braces runs to the closing brace, "}}" inside
+// standing for "}". Keys keep their spelling and blanks around them are
+// dropped; parts without "=" are ignored.
+TKeyValueList ParseOdbcConnectionString(std::string_view Text);
+
+// MariaDB's and MySQL's ODBC drivers report rows changed, not rows matched,
+// for an UPDATE unless bit 2 (found rows) of their OPTION attribute is set.
+// Sets that bit in OdbcConnectionString, keeping every other bit of the
+// option in force: the string's own OPTION (or its alias OPTIONS) when it has
+// one, otherwise DataSourceOption, the OPTION of the data source it names.
+// A value that is no number counts as 0, as the drivers read it. Returns
+// false, changing nothing, when the bit is set already.
+bool AddFoundRowsOption(std::string& OdbcConnectionString, std::string_view DataSourceOption);
+
+// True for the database systems that AddFoundRowsOption is for, given as
+// ODBC's SQL_DBMS_NAME names them ("MariaDB", "MySQL").
+bool IsMySqlFamily(std::string_view DbmsName);
+
 // The contents of providers.ini.
 class TProviderSettings {
  public:

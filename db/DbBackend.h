@@ -39,6 +39,8 @@ class TDbSession {
   virtual ~TDbSession() = default;
   // Persistent: the statement will be kept and run many times.
   virtual std::unique_ptr<TDbStatement> Prepare(const std::string& Sql, bool Persistent) = 0;
+  // The database system as the driver names it (see TDbConnection::DbmsName).
+  virtual const std::string& DbmsName() const = 0;
   virtual void Begin() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;

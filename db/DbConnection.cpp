@@ -42,6 +42,11 @@ void TDbConnection::Close() noexcept {
   FSession.reset();  // rolls back an open transaction
 }
 
+const std::string& TDbConnection::DbmsName() const {
+  static const std::string kNone;
+  return FSession ? FSession->DbmsName() : kNone;
+}
+
 TDbSession& TDbConnection::Session() {
   if (!FSession) throw TDbError("Unable to execute statement", "the connection is not open");
   return *FSession;

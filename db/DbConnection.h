@@ -53,6 +53,12 @@ class TDbConnection {
 
   // Where the open connection leads (valid while Connected).
   const TDbRoute& Route() const { return FRoute; }
+  // The database system behind the open connection, as its ODBC driver
+  // answers SQLGetInfo(SQL_DBMS_NAME): "PostgreSQL", "MariaDB", "MySQL",
+  // "Microsoft SQL Server", ...; "SQLite" for an SQLite file. Empty while
+  // closed. On MariaDB and MySQL the connection is made with the drivers'
+  // found-rows option, so that RowsAffected counts rows matched there too.
+  const std::string& DbmsName() const;
 
   // One transaction per connection at a time. BeginTrans raises when one is
   // active or the connection is closed.

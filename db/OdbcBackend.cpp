@@ -3,15 +3,18 @@
 // ClientCharset=UTF-8, MariaDB) pass such bytes through unchanged, which a
 // conversion through UTF-16 in the driver manager would not guarantee for
 // every driver and locale.
+#include <odbcinst.h>
 #include <sql.h>
 #include <sqlext.h>
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 #include "db/DbBackend.h"
 #include "db/DbError.h"
 #include "db/DbValueText.h"
+#include "tasks/uSchemaObjects.h"
 
 namespace kelvor {
 
@@ -169,7 +172,8 @@ constexpr size_t kLongData = 8000;  // above this, bind as a long type
 
 class TOdbcSession final : public TDbSession {
  public:
-  TOdbcSession(SQLHENV Env, SQLHDBC Dbc) : FEnv(Env), FDbc(Dbc) {}
+  TOdbcSession(SQLHENV Env, SQLHDBC Dbc, std::string DbmsName)
+      : FEnv(Env), FDbc(Dbc), FDbmsName(std::move(DbmsName)) {}
   ~TOdbcSession() override {
     if (FInTransaction) SQLEndTran(SQL_HANDLE_DBC, FDbc, SQL_ROLLBACK);
     SQLDisconnect(FDbc);
@@ -183,6 +187,7 @@ class TOdbcSession final : public TDbSession {
     if (!Ok(rc)) ThrowOdbc(SQL_HANDLE_DBC, FDbc, "Unable to begin a transaction");
     FInTransaction = true;
   }
+  const std::string& DbmsName() const override { return FDbmsName; }
   void Commit() override { End(SQL_COMMIT, "Unable to commit the transaction"); }
   void Rollback() override { End(SQL_ROLLBACK, "Unable to roll back the transaction"); }
 
@@ -204,6 +209,7 @@ class TOdbcSession final : public TDbSession {
   }
   SQLHENV FEnv;
   SQLHDBC FDbc;
+  std::string FDbmsName;
   bool FInTransaction = false;
 };
 
@@ -551,6 +557,47 @@ std::unique_ptr<TDbStatement> TOdbcSession::Prepare(const std::string& Sql, bool
 
 }  // namespace
 
+namespace {
+
+// SQLDriverConnect without a prompt: a task runs on a worker thread and must
+// never wait for a login dialog.
+SQLRETURN DriverConnect(SQLHDBC Dbc, const std::string& ConnectionString) {
+  SQLCHAR out[1024];
+  SQLSMALLINT outLen = 0;
+  return SQLDriverConnect(Dbc, nullptr,
+                          reinterpret_cast<SQLCHAR*>(const_cast<char*>(ConnectionString.c_str())),
+                          static_cast<SQLSMALLINT>(ConnectionString.size()), out, sizeof out,
+                          &outLen, SQL_DRIVER_NOPROMPT);
+}
+
+std::string InfoText(SQLHDBC Dbc, SQLUSMALLINT What) {
+  char text[256] = {0};
+  SQLSMALLINT len = 0;
+  if (!Ok(SQLGetInfo(Dbc, What, text, sizeof text, &len))) return {};
+  return std::string(text, static_cast<size_t>(std::clamp<int>(len, 0, sizeof text - 1)));
+}
+
+// The OPTION (or OPTIONS) line of the data source a connection string names,
+// read from the odbc.ini files the driver manager reads it from.
+std::string DataSourceOption(const std::string& ConnectionString) {
+  std::string dsn;
+  for (const auto& kv : ParseOdbcConnectionString(ConnectionString))
+    if (SameText(kv.first, "DSN")) dsn = kv.second;
+  if (dsn.empty()) return {};
+  // The installer library keeps one process-wide configuration state; task
+  // threads connect at the same time.
+  static std::mutex InstallerLock;
+  std::lock_guard<std::mutex> lock(InstallerLock);
+  for (const char* key : {"OPTION", "OPTIONS"}) {
+    char value[64] = {0};
+    int n = SQLGetPrivateProfileString(dsn.c_str(), key, "", value, sizeof value, "odbc.ini");
+    if (n > 0) return std::string(value, static_cast<size_t>(std::min<int>(n, sizeof value - 1)));
+  }
+  return {};
+}
+
+}  // namespace
+
 std::unique_ptr<TDbSession> OpenOdbcSession(const TDbRoute& Route, const TDbOpenOptions& Options) {
   const std::string what = "Unable to open " + Route.Description;
   SQLHENV env = SQL_NULL_HENV;
@@ -565,20 +612,25 @@ std::unique_ptr<TDbSession> OpenOdbcSession(const TDbRoute& Route, const TDbOpen
   SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(Options.LoginTimeoutSeconds)),
                     0);
-  SQLCHAR out[1024];
-  SQLSMALLINT outLen = 0;
-  const std::string& cs = Route.OdbcConnectionString;
-  // A task runs on a worker thread: never wait for a login dialog.
-  SQLRETURN rc = SQLDriverConnect(
-      dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(cs.c_str())),
-      static_cast<SQLSMALLINT>(cs.size()), out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT);
-  if (!Ok(rc)) {
+  auto fail = [&]() {
     TDbError error = OdbcError(SQL_HANDLE_DBC, dbc, what);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     throw error;
+  };
+  if (!Ok(DriverConnect(dbc, Route.OdbcConnectionString))) fail();
+  std::string dbms = InfoText(dbc, SQL_DBMS_NAME);
+  // MariaDB and MySQL count an UPDATE that matches a row without changing it
+  // as 0 rows, where every other database counts 1; update-then-insert would
+  // then insert the unchanged row again. The found-rows flag is fixed when
+  // the connection is made, so connect once more with it added to the data
+  // source's own options.
+  std::string again = Route.OdbcConnectionString;
+  if (IsMySqlFamily(dbms) && AddFoundRowsOption(again, DataSourceOption(again))) {
+    SQLDisconnect(dbc);
+    if (!Ok(DriverConnect(dbc, again))) fail();
   }
-  return std::make_unique<TOdbcSession>(env, dbc);
+  return std::make_unique<TOdbcSession>(env, dbc, std::move(dbms));
 }
 
 }  // namespace kelvor

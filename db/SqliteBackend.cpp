@@ -128,6 +128,10 @@ class TSqliteSession final : public TDbSession {
   std::unique_ptr<TDbStatement> Prepare(const std::string& Sql, bool Persistent) override;
   // IMMEDIATE takes the write lock at once (waiting for it through the busy
   // timeout), so two writers never deadlock on a lock upgrade mid-batch.
+  const std::string& DbmsName() const override {
+    static const std::string kName = "SQLite";
+    return kName;
+  }
   void Begin() override { Exec("BEGIN IMMEDIATE", "Unable to begin a transaction"); }
   void Commit() override {
     if (sqlite3_get_autocommit(FDb))

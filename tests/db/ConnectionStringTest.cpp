@@ -67,6 +67,37 @@ TEST(ConnectionStringTest, OdbcValuesAreBracedWhenNeeded) {
   EXPECT_EQ(QuoteOdbcValue(""), "");
 }
 
+// The found-rows bit joins the option in force, whichever place sets it,
+// and a connection string read back keeps braced values whole.
+TEST(ConnectionStringTest, FoundRowsIsAddedToTheOptionInForce) {
+  struct TCase {
+    const char* ConnectionString;
+    const char* DataSourceOption;
+    const char* Want;  // nullptr: already set, nothing changes
+  };
+  const TCase cases[] = {
+      {"DSN=d;UID=u;PWD=p;", "", "DSN=d;UID=u;PWD=p;OPTION=2;"},
+      {"DSN=d;", "4096", "DSN=d;OPTION=4098;"},
+      {"DSN=d;", " 12 ", "DSN=d;OPTION=14;"},
+      {"DSN=d;", "none", "DSN=d;OPTION=2;"},
+      {"DSN=d;", "6", nullptr},
+      {"DSN=d;Options=8;UID=u", "4096", "DSN=d;UID=u;OPTION=10;"},
+      {"DSN=d;option=1;OPTION=x;", "4", "DSN=d;OPTION=2;"},
+      {"DSN=d;Option=3;", "", nullptr},
+      {"DRIVER={My }}Driver};PWD={a;b}}c};SERVER={ h };", "",
+       "DRIVER={My }}Driver};PWD={a;b}}c};"
+       "SERVER={ h };OPTION=2;"},
+  };
+  for (const TCase& c : cases) {
+    std::string cs = c.ConnectionString;
+    EXPECT_EQ(AddFoundRowsOption(cs, c.DataSourceOption), c.Want != nullptr)
+        << c.ConnectionString << " with " << c.DataSourceOption;
+    EXPECT_EQ(cs, c.Want ? c.Want : c.ConnectionString);
+  }
+  const TKeyValueList items = ParseOdbcConnectionString("DRIVER={a;b}}};x;PWD=;Port = 1");
+  EXPECT_EQ(items, (TKeyValueList{{"DRIVER", "a;b}"}, {"PWD", ""}, {"Port", " 1"}}));
+}
+
 TEST(ProviderSettingsTest, ReadsSectionsDriversAndAttributes) {
   auto s = TProviderSettings::FromText(
       "; comment\r\n# another\r\nstray=1\r\n[SQLServer]\r\n Driver = PostgreSQL Unicode \r\n"

@@ -1,5 +1,6 @@
 // Value, type, parameter, statement and transaction behaviour that must be the
-// same on every backend. Instantiated by SqliteDbTests.cpp and PostgresDbTests.cpp.
+// same on every backend. Instantiated by SqliteDbTests.cpp, PostgresDbTests.cpp
+// and MariadbDbTests.cpp.
 #include <string>
 #include <vector>
 
@@ -13,7 +14,7 @@ const char* const kChinese = "中文测试：数据同步，保持一致";
 struct TExpect {
   const char* Column;
   TFieldType SqliteType;
-  TFieldType PgType;
+  TFieldType OdbcType;              // PostgreSQL and MariaDB
   std::vector<std::string> Values;  // per row; "<null>" for a null
 };
 
@@ -33,6 +34,10 @@ TEST_P(DbBackendTest, ReadsTypesSizesTextsAndNulls) {
                     Db->BlobLiteral("") + ")"));
   ASSERT_DB_OK(Exec("insert into " + t + "(id) values(3)"));
 
+  // MariaDB has no boolean type: BOOLEAN is a TINYINT(1) holding 1 or 0.
+  const TExpect flag = IsMariadb()
+                           ? TExpect{"f", ftBoolean, ftSmallint, {"1", "0", "<null>"}}
+                           : TExpect{"f", ftBoolean, ftBoolean, {"True", "False", "<null>"}};
   const std::vector<TExpect> expected = {
       {"i", ftInteger, ftInteger, {"42", "-7", "<null>"}},
       {"b", ftLargeint, ftLargeint, {"9007199254740993", "-1", "<null>"}},
@@ -41,7 +46,7 @@ TEST_P(DbBackendTest, ReadsTypesSizesTextsAndNulls) {
       {"d", ftFloat, ftFloat, {"0.1", "1e+20", "<null>"}},
       {"v", ftString, ftString, {kChinese, "", "<null>"}},
       {"t", ftString, ftMemo, {"it's", "", "<null>"}},
-      {"f", ftBoolean, ftBoolean, {"True", "False", "<null>"}},
+      flag,
       {"dt", ftDate, ftDate, {"2024-05-01", "1999-12-31", "<null>"}},
       {"tm", ftTime, ftTime, {"10:20:30", "23:59:59", "<null>"}},
       {"ts", ftDateTime, ftDateTime, {"2024-05-01 10:20:30", "2000-02-29 00:00:00", "<null>"}},
@@ -56,7 +61,7 @@ TEST_P(DbBackendTest, ReadsTypesSizesTextsAndNulls) {
     const TDbField& f = q.Field(static_cast<int>(c));
     EXPECT_EQ(f.FieldName(), expected[c].Column);
     EXPECT_EQ(FieldTypeName(f.DataType()),
-              FieldTypeName(IsSqlite() ? expected[c].SqliteType : expected[c].PgType))
+              FieldTypeName(IsSqlite() ? expected[c].SqliteType : expected[c].OdbcType))
         << "column " << expected[c].Column;
   }
   EXPECT_EQ(q.FieldByName("v").Size(), 32u);
@@ -140,7 +145,8 @@ TEST_P(DbBackendTest, ResultsAreForwardOnlyAndFieldsAreFoundByName) {
   EXPECT_FALSE(q.Active());
 }
 
-TEST_P(DbBackendTest, RowsAffectedCountsTheLastExecution) {
+TEST_P(DbBackendTest, RowsAffectedCountsRowsMatchedByTheLastExecution) {
+  EXPECT_EQ(Conn().DbmsName(), IsSqlite() ? "SQLite" : IsMariadb() ? "MariaDB" : "PostgreSQL");
   std::string t = NewTable("id INT, v INT");
   Exec("insert into " + t + " values(1, 0)");
   Exec("insert into " + t + " values(2, 0)");
@@ -149,6 +155,9 @@ TEST_P(DbBackendTest, RowsAffectedCountsTheLastExecution) {
   q.SetSQL("update " + t + " set v = 9 where v = 0");
   ASSERT_DB_OK(q.ExecSQL());
   EXPECT_EQ(q.RowsAffected(), 2);
+  q.SetSQL("update " + t + " set v = 9 where v = 9");
+  ASSERT_DB_OK(q.ExecSQL());
+  EXPECT_EQ(q.RowsAffected(), 2) << "rows the UPDATE leaves as they were count too";
   q.SetSQL("update " + t + " set v = 1 where id = 12345");
   ASSERT_DB_OK(q.ExecSQL());
   EXPECT_EQ(q.RowsAffected(), 0) << "an UPDATE matching no row";
@@ -199,13 +208,13 @@ TEST_P(DbBackendTest, ParametersAreBoundByTheirDataType) {
     EXPECT_EQ(q.RowsAffected(), 1);
   }
   using namespace std::string_literals;
+  const std::string yes = IsMariadb() ? "1" : "True", no = IsMariadb() ? "0" : "False";
   EXPECT_EQ(Db->Rows("select i, b, n, d, ts, dt, tm, f, y, v from " + t + " order by id"),
             (std::vector<std::string>{
-                "42|9007199254740993|12345678.90|0.1|2024-05-01 10:20:30|2024-05-02|10:20:30|True|"
-                "\x00\x01\xfe|"s +
-                    kChinese,
+                "42|9007199254740993|12345678.90|0.1|2024-05-01 10:20:30|2024-05-02|10:20:30|" +
+                    yes + "|\x00\x01\xfe|"s + kChinese,
                 "<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>",
-                "-5|7|-0.50|2.25|2024-05-01 01:02:03|2024-05-03|23:00:01|False|xyz|"}));
+                "-5|7|-0.50|2.25|2024-05-01 01:02:03|2024-05-03|23:00:01|" + no + "|xyz|"}));
 }
 
 TEST_P(DbBackendTest, PreparedStatementIsReusedWhileTheTextIsUnchanged) {
@@ -231,8 +240,10 @@ TEST_P(DbBackendTest, PreparedStatementIsReusedWhileTheTextIsUnchanged) {
   EXPECT_EQ(Scalar("select sum(id) from " + a), std::to_string(45150 - 15150));
   // A value set for one record never leaks into the next: unset is NULL.
   EXPECT_EQ(Scalar("select count(*) from " + a + " where v is null"), "100");
-  EXPECT_EQ(Scalar("select count(*) from " + b + " where v = 'v' || cast(id as varchar(10))"),
-            "50");
+  EXPECT_EQ(
+      Scalar("select count(*) from " + b + " where v = " +
+             Db->Concat("'v'", IsMariadb() ? "cast(id as char(10))" : "cast(id as varchar(10))")),
+      "50");
 
   // Unprepared statements run too and do not disturb the kept ones.
   q.SetPrepared(false);
@@ -294,6 +305,7 @@ TEST_P(DbBackendTest, CommittedChangesAreSeenByOthersOnlyAfterCommit) {
   Exec("delete from " + t);
   Conn().Close();
   EXPECT_FALSE(Conn().InTransaction());
+  EXPECT_EQ(Conn().DbmsName(), "");
   EXPECT_EQ(CountOn(other, t), "2");
 }
 
@@ -332,7 +344,7 @@ TEST_P(DbBackendTest, StatementErrorsAreReadable) {
     EXPECT_FALSE(e.DriverText().empty());
     EXPECT_NE(e.DatabaseText().find("no_such_table_kelvor"), std::string::npos) << e.what();
     if (!IsSqlite()) {
-      EXPECT_EQ(e.SqlState(), "42P01") << e.what();
+      EXPECT_EQ(e.SqlState(), IsMariadb() ? "42S02" : "42P01") << e.what();
     }
   }
   EXPECT_FALSE(q.Active());

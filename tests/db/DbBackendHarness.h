@@ -1,6 +1,6 @@
 // One test body, run against every backend: the cases are written once in
-// DbBackendCases.cpp and instantiated per backend by the SQLite and the
-// PostgreSQL test programs. Conn is the side's own connection.
+// DbBackendCases.cpp and instantiated per backend by the SQLite, the
+// PostgreSQL and the MariaDB test programs. Conn is the side's own connection.
 #pragma once
 
 #include "DbTestSupport.h"
@@ -10,13 +10,14 @@ namespace kelvor::test {
 class DbBackendTest : public ::testing::TestWithParam<TDbSide> {
  protected:
   void SetUp() override {
-    if (GetParam() != TDbSide::SQLite) SKIP_WITHOUT_POSTGRES();
+    SKIP_WITHOUT_SERVER_OF(GetParam());
     Home = std::make_unique<TDbTestHome>();
     Db = std::make_unique<TTestDatabase>(GetParam(), *Home, "data.db");
   }
   void TearDown() override { Db.reset(); }
 
   bool IsSqlite() const { return GetParam() == TDbSide::SQLite; }
+  bool IsMariadb() const { return GetParam() == TDbSide::MariaOdbc; }
   TDbConnection& Conn() { return Db->Conn(); }
   void OpenSecond(TDbConnection& Other) const {
     Other.SetConnectionString(Db->ConnectionString());

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 
 #include "platform/Paths.h"
 #include "platform/TextFile.h"
@@ -22,6 +23,15 @@ std::string PgEnv(const char* Name) {
 
 bool PostgresAvailable() {
   return !PgEnv("KELVOR_PG_DSN").empty();
+}
+
+std::string MariaEnv(const char* Name) {
+  const char* v = std::getenv(Name);
+  return v ? v : "";
+}
+
+bool MariadbAvailable() {
+  return !MariaEnv("KELVOR_MARIADB_DSN").empty();
 }
 
 TDbTestHome::TDbTestHome() : FOldProgramFolder(ProgramFolder()) {
@@ -74,6 +84,12 @@ std::string PostgresSqlServerConnectionString() {
          ";Initial Catalog=unused;Data Source=unused";
 }
 
+std::string MariadbOdbcConnectionString(const std::string& User, const std::string& Password) {
+  return "Provider=MSDASQL.1;Persist Security Info=False;User ID=" + QuoteConnectionValue(User) +
+         ";Password=" + QuoteConnectionValue(Password) +
+         ";Data Source=" + MariaEnv("KELVOR_MARIADB_DSN");
+}
+
 TSyncDataSource SqliteDataSource(const std::string& Path) {
   TSyncDataSource s;
   s.DbType = dbAccess;
@@ -104,7 +120,21 @@ std::string ScalarOn(TDbConnection& Connection, const std::string& Sql) {
 // TTestDatabase
 
 std::string SideName(TDbSide Side) {
-  return Side == TDbSide::SQLite ? "SQLite" : Side == TDbSide::PgOdbc ? "PgOdbc" : "PgLiteral";
+  switch (Side) {
+    case TDbSide::SQLite:
+      return "SQLite";
+    case TDbSide::PgOdbc:
+      return "PgOdbc";
+    case TDbSide::PgLiteral:
+      return "PgLiteral";
+    case TDbSide::MariaOdbc:
+      return "MariaOdbc";
+  }
+  return {};
+}
+
+bool IsPostgresSide(TDbSide Side) {
+  return Side == TDbSide::PgOdbc || Side == TDbSide::PgLiteral;
 }
 
 TTestDatabase::TTestDatabase(TDbSide Side, const TDbTestHome& Home, const std::string& FileName)
@@ -136,6 +166,8 @@ std::string TTestDatabase::ConnectionString() const {
       return PostgresOdbcConnectionString();
     case TDbSide::PgLiteral:
       return PostgresSqlServerConnectionString();
+    case TDbSide::MariaOdbc:
+      return MariadbOdbcConnectionString();
   }
   return {};
 }
@@ -143,6 +175,13 @@ std::string TTestDatabase::ConnectionString() const {
 TSyncDataSource TTestDatabase::Settings() const {
   if (FSide == TDbSide::SQLite) return SqliteDataSource(FFile);
   TSyncDataSource s;
+  if (FSide == TDbSide::MariaOdbc) {
+    s.DbType = dbOdbc;
+    s.DbName = MariaEnv("KELVOR_MARIADB_DSN");
+    s.DbUser = MariaEnv("KELVOR_MARIADB_USER");
+    s.DbPwd = MariaEnv("KELVOR_MARIADB_PASSWORD");
+    return s;
+  }
   s.DbUser = PgEnv("KELVOR_PG_USER");
   s.DbPwd = PgEnv("KELVOR_PG_PASSWORD");
   if (FSide == TDbSide::PgOdbc) {
@@ -157,8 +196,11 @@ TSyncDataSource TTestDatabase::Settings() const {
 
 std::string TTestDatabase::CreateTable(const std::string& Columns) {
   const std::string name = UniqueName("kt_");
-  Exec("create table " + name + "(" +
-       (IsPostgres() ? ReplaceAll(Columns, "BLOB", "bytea") : Columns) + ")");
+  std::string columns = Columns;
+  if (IsPostgres()) columns = ReplaceAll(columns, "BLOB", "bytea");
+  // MariaDB's TEXT and BLOB end at 64 KiB; the other databases have no such bound.
+  if (IsMariadb()) columns = std::regex_replace(columns, std::regex("\\b(TEXT|BLOB)\\b"), "LONG$1");
+  Exec("create table " + name + "(" + columns + ")");
   FDrops.push_back("table " + name);
   return name;
 }
@@ -180,6 +222,10 @@ std::vector<std::string> TTestDatabase::Rows(const std::string& Sql) {
 
 std::string TTestDatabase::BlobLiteral(const std::string& Hex) const {
   return IsPostgres() ? "decode('" + Hex + "','hex')" : "x'" + Hex + "'";
+}
+
+std::string TTestDatabase::Concat(const std::string& A, const std::string& B) const {
+  return IsMariadb() ? "concat(" + A + ", " + B + ")" : A + " || " + B;
 }
 
 // ---------------------------------------------------------------------------

@@ -7,12 +7,15 @@
 //   PgLiteral the same server as the "sqlserver" type, routed to the
 //             PostgreSQL driver by the test providers.ini (the engine's
 //             literal statement path)
+//   MariaOdbc the server of scripts/with-mariadb (KELVOR_MARIADB_* variables)
+//             as the odbc type, through its data source
 //
 // A TDbTestHome makes a program folder <temp>/bin/ with <temp>/conf/
 // providers.ini beside it and points ProgramFolder() at it for its lifetime,
 // so every connection opened meanwhile reads that providers.ini. Tests that
 // need PostgreSQL use SKIP_WITHOUT_POSTGRES(). Tables get names unique to the
-// process, so test programs may run in parallel against one server. Not
+// process, so test programs may run in parallel against one server; tests
+// that need MariaDB use SKIP_WITHOUT_MARIADB(). Not
 // thread-safe: set up on the test's main thread.
 #pragma once
 
@@ -68,6 +71,20 @@ std::string PostgresOdbcConnectionString(const std::string& User = PgEnv("KELVOR
                                          const std::string& Password = PgEnv("KELVOR_PG_PASSWORD"));
 // The sqlserver type; with TDbTestHome's providers.ini it reaches PostgreSQL.
 std::string PostgresSqlServerConnectionString();
+
+bool MariadbAvailable();
+#define SKIP_WITHOUT_MARIADB()                                                                 \
+  do {                                                                                         \
+    if (!::kelvor::test::MariadbAvailable())                                                   \
+      GTEST_SKIP() << "KELVOR_MARIADB_DSN is not set: run under scripts/with-mariadb to test " \
+                      "against MariaDB";                                                       \
+  } while (0)
+
+std::string MariaEnv(const char* Name);  // a KELVOR_MARIADB_* variable, or ""
+// The odbc type: "Provider=MSDASQL.1;...;Data Source=<KELVOR_MARIADB_DSN>".
+std::string MariadbOdbcConnectionString(
+    const std::string& User = MariaEnv("KELVOR_MARIADB_USER"),
+    const std::string& Password = MariaEnv("KELVOR_MARIADB_PASSWORD"));
 // A task's settings for a SQLite file (the access type, absolute path).
 TSyncDataSource SqliteDataSource(const std::string& Path);
 
@@ -79,8 +96,15 @@ void ExecOn(TDbConnection& Connection, const std::string& Sql);
 // The text of column 0 of the first row of Sql, "<no row>" without one.
 std::string ScalarOn(TDbConnection& Connection, const std::string& Sql);
 
-enum class TDbSide { SQLite, PgOdbc, PgLiteral };
+enum class TDbSide { SQLite, PgOdbc, PgLiteral, MariaOdbc };
 std::string SideName(TDbSide Side);
+bool IsPostgresSide(TDbSide Side);
+// Skips the test when a side's server is not running.
+#define SKIP_WITHOUT_SERVER_OF(Side)                                          \
+  do {                                                                        \
+    if (::kelvor::test::IsPostgresSide(Side)) SKIP_WITHOUT_POSTGRES();        \
+    if ((Side) == ::kelvor::test::TDbSide::MariaOdbc) SKIP_WITHOUT_MARIADB(); \
+  } while (0)
 
 // One database as a test sees it: a task's settings for it and the test's own
 // connection (opened with the side's own connection string) for setting up
@@ -91,13 +115,15 @@ class TTestDatabase {
   TTestDatabase(TDbSide Side, const TDbTestHome& Home, const std::string& FileName);
   ~TTestDatabase();
 
-  bool IsPostgres() const { return FSide != TDbSide::SQLite; }
+  bool IsPostgres() const { return IsPostgresSide(FSide); }
+  bool IsMariadb() const { return FSide == TDbSide::MariaOdbc; }
+  TDbSide Side() const { return FSide; }
   std::string ConnectionString() const;
   TSyncDataSource Settings() const;
   TDbConnection& Conn() { return FConn; }
 
   // Creates a table with a unique name; BLOB in the column list becomes
-  // bytea on PostgreSQL.
+  // bytea on PostgreSQL, TEXT and BLOB LONGTEXT and LONGBLOB on MariaDB.
   std::string CreateTable(const std::string& Columns);
   // Something else to drop at the end ("sequence x", "role y", ...).
   void DropAtEnd(const std::string& What) { FDrops.push_back(What); }
@@ -108,6 +134,8 @@ class TTestDatabase {
   std::vector<std::string> Rows(const std::string& Sql);
   // The literal of bytes given in hexadecimal.
   std::string BlobLiteral(const std::string& Hex) const;
+  // SQL joining two texts: "||" is a logical or on MariaDB.
+  std::string Concat(const std::string& A, const std::string& B) const;
 
  private:
   TDbSide FSide;
