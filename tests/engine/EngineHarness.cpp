@@ -79,8 +79,8 @@ std::string RunConfigName(const ::testing::TestParamInfo<TRunConfig>& Info) {
 }
 
 void EngineRunTest::SetUp() {
-  if (GetParam().Source != TDbSide::SQLite || GetParam().Destination != TDbSide::SQLite)
-    SKIP_WITHOUT_POSTGRES();
+  SKIP_WITHOUT_SERVER_OF(GetParam().Source);
+  SKIP_WITHOUT_SERVER_OF(GetParam().Destination);
   Env = std::make_unique<TEngineEnv>();
   Src = std::make_unique<TTestDatabase>(GetParam().Source, *Env, "src.db");
   Dst = std::make_unique<TTestDatabase>(GetParam().Destination, *Env, "dst.db");

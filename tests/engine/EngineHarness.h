@@ -4,8 +4,8 @@
 //
 // The run cases (EngineRunCases.cpp) are written once and instantiated per
 // pair of source and destination (TDbSide, see DbTestSupport.h) by the
-// SQLite and the PostgreSQL programs: SQLite and PgOdbc take the
-// parameterised path, PgLiteral the literal statement path.
+// SQLite, the PostgreSQL and the MariaDB programs: SQLite, PgOdbc and
+// MariaOdbc take the parameterised path, PgLiteral the literal statement path.
 #pragma once
 
 #include <gmock/gmock.h>

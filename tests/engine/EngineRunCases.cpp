@@ -1,5 +1,7 @@
 // Task runs of every operation type, written once and run for every pair of
 // source and destination (see EngineHarness.h).
+#include <algorithm>
+
 #include "EngineHarness.h"
 #include "tasks/uSchemaObjects.h"
 
@@ -97,6 +99,65 @@ TEST_P(EngineTypesTest, MirrorUpdatesInsertsAndDeletesExtraRows) {
   EXPECT_EQ(task->RecordCount, 2);
 }
 
+// MariaDB and MySQL used to count an UPDATE that changes nothing as 0 rows,
+// which made these types insert every unchanged row a second time.
+TEST_P(EngineTypesTest, SecondRunOverUnchangedDataChangesNothing) {
+  Source("(1, 'a', 10, 0), (2, 'b', 20, 0)");
+  // Without a primary key a row inserted again shows as a second row.
+  const std::string loose = Dst->CreateTable("id INTEGER, name VARCHAR(32), qty INTEGER");
+  for (const std::string& table : {DstTable, loose})
+    for (int op : {opUpdateThenInsert, opMirror}) {
+      auto task = Task(op, table, Select(), kIdNameQty);
+      for (int run = 1; run <= 2; ++run)
+        ASSERT_TRUE(Run(*task)) << "run " << run << " of type " << op << "\n" << Env->LogText();
+      EXPECT_EQ(Dst->Rows("select id, name, qty from " + table + " order by id"),
+                (Rows{"1|a|10", "2|b|20"}))
+          << "type " << op;
+    }
+}
+
+// Key values with backslashes and quotes, the text of an injection among
+// them, find their own row and no other.
+TEST_P(EngineTypesTest, KeysWithBackslashesAndQuotesFindTheirOwnRows) {
+  if (Dst->IsMariadb())
+    GTEST_SKIP() << "MariaDB reads a backslash in a key literal as an escape; this waits for "
+                    "keys bound as parameters";
+  const std::vector<std::string> keys = {"C:\\temp\\new",  "back\\slash", "ends\\",
+                                         "\\' or 1=1 -- ", "O'Brien",     "plain"};
+  const std::string src = Src->CreateTable("k VARCHAR(32), v INTEGER");
+  const std::string dst = Dst->CreateTable("k VARCHAR(32), v INTEGER");
+  // Parameters, so that the test's own statements depend on no dialect.
+  auto put = [](TTestDatabase& Db, const std::string& Table, const std::string& Key, int V) {
+    TDbQuery q(Db.Conn());
+    q.SetSQL("insert into " + Table + "(k, v) values(:k, :v)");
+    q.Param(0).SetDataType(ftString);
+    q.Param(0).SetValue(Key);
+    q.Param(1).SetDataType(ftInteger);
+    q.Param(1).SetValue(std::to_string(V));
+    q.ExecSQL();
+  };
+  for (int op : {opUpdateThenInsert, opUpdate, opMirror}) {
+    SCOPED_TRACE("type " + std::to_string(op));
+    Src->Exec("delete from " + src);
+    Dst->Exec("delete from " + dst);
+    for (const std::string& k : keys) {
+      put(*Src, src, k, op);
+      put(*Dst, dst, k, 0);
+    }
+    put(*Dst, dst, "other", 0);
+    auto task = Task(op, dst, "select k, v from " + src, {{"k", true}, {"v"}});
+    ASSERT_TRUE(Run(*task)) << Env->LogText();
+    Rows want;
+    for (const std::string& k : keys)
+      want.push_back(k + "|" + std::to_string(op));
+    if (op != opMirror) want.push_back("other|0");
+    Rows got = Dst->Rows("select k, v from " + dst);
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+  }
+}
+
 TEST_P(EngineTypesTest, MirrorWithNoSourceRowsLeavesTheDestination) {
   Destination("(1, 'stay', 1), (2, 'stay', 2)");
   auto task = Task(opMirror, DstTable, Select(), kIdNameQty);
@@ -170,8 +231,9 @@ TEST_P(EngineTypesTest, FailingRowLeavesTheDestinationUnchangedAndIsLogged) {
       Literal() ? "insert into " + DstTable + "(id,name,qty)values(3,'n3',3)"
                 : "insert into " + DstTable + "(id,name,qty)values(:id,:name,:qty)";
   EXPECT_THAT(log, HasSubstr("execute sql: " + statement + " error,info:"));
-  EXPECT_THAT(log, HasSubstr(Dst->IsPostgres() ? "duplicate key value violates unique constraint"
-                                               : "UNIQUE constraint failed"));
+  EXPECT_THAT(log, HasSubstr(Dst->IsPostgres()  ? "duplicate key value violates unique constraint"
+                             : Dst->IsMariadb() ? "Duplicate entry '3' for key 'PRIMARY'"
+                                                : "UNIQUE constraint failed"));
   EXPECT_THAT(log, HasSubstr("mission<" + Name + "> execute 1 times fail!"));
 }
 
@@ -235,26 +297,30 @@ TEST_P(EngineSqliteSourceTest, DateThatDoesNotParseEndsTheRunBeforeAnythingIsApp
 TEST_P(EngineRunTest, MirrorOfMoreThan200SingleKeys) {
   const std::string src = Src->CreateTable("id INTEGER, name VARCHAR(32)");
   const std::string dst = Dst->CreateTable("id INTEGER primary key, name VARCHAR(32)");
-  Src->Exec("insert into " + src + "(id, name) select i, 'n' || i from " + Series(250));
+  Src->Exec("insert into " + src + "(id, name) select i, " + Src->Concat("'n'", "i") + " from " +
+            Series(250));
   Dst->Exec("insert into " + dst + "(id, name) select i, 'old' from " + Series(300));
   auto task = Task(opMirror, dst, "select id, name from " + src, {{"id", true}, {"name"}});
   ASSERT_TRUE(Run(*task)) << Env->LogText();
   EXPECT_EQ(Dst->Rows("select count(*), min(id), max(id) from " + dst), Rows{"250|1|250"});
-  EXPECT_EQ(Dst->Count(dst + " where name = 'n' || id"), "250");
+  EXPECT_EQ(Dst->Count(dst + " where name = " + Dst->Concat("'n'", "id")), "250");
 }
 
 TEST_P(EngineRunTest, MirrorOfMoreThan200CompositeKeys) {
   const std::string src = Src->CreateTable("a INTEGER, b VARCHAR(8), v INTEGER");
   const std::string dst = Dst->CreateTable("a INTEGER, b VARCHAR(8), v INTEGER");
-  Src->Exec("insert into " + src + " select i, 'k' || (i % 3), i from " + Series(260));
+  Src->Exec("insert into " + src + " select i, " + Src->Concat("'k'", "(i % 3)") + ", i from " +
+            Series(260));
   // Extra rows: keys that share a or b with a source row but not both.
-  Dst->Exec("insert into " + dst + " select i, 'k' || ((i + 1) % 3), 0 from " + Series(40));
-  Dst->Exec("insert into " + dst + " select i + 1000, 'k' || (i % 3), 0 from " + Series(40));
+  Dst->Exec("insert into " + dst + " select i, " + Dst->Concat("'k'", "((i + 1) % 3)") +
+            ", 0 from " + Series(40));
+  Dst->Exec("insert into " + dst + " select i + 1000, " + Dst->Concat("'k'", "(i % 3)") +
+            ", 0 from " + Series(40));
   auto task = Task(opMirror, dst, "select a, b, v from " + src, {{"a", true}, {"b", true}, {"v"}});
   ASSERT_TRUE(Run(*task)) << Env->LogText();
   EXPECT_EQ(Dst->Rows("select count(*), min(a), max(a), sum(v) from " + dst),
             Rows{"260|1|260|33930"});
-  EXPECT_EQ(Dst->Count(dst + " where b <> 'k' || (a % 3)"), "0");
+  EXPECT_EQ(Dst->Count(dst + " where b <> " + Dst->Concat("'k'", "(a % 3)")), "0");
 }
 
 TEST_P(EngineRunTest, CheckConditionWithSeveralKeysIgnoresLetterCase) {
@@ -383,9 +449,12 @@ TEST_P(EngineRunTest, ValuesSurviveACopy) {
     want = {"1|中文名字|42|2024-05-01 10:20:30|1234567890.12|第二行 O'Brien|2024-02-29|00ff10|True",
             "2||<null>|<null>|<null>||<null>|<null>|<null>",
             "3||-7|1999-12-31 23:59:59|-0.01||2000-01-01|41|False"};
-    if (!Dst->IsPostgres()) {
-      want[0] = ReplaceAll(want[0], "00ff10", "00FF10");
+    if (!Dst->IsPostgres()) want[0] = ReplaceAll(want[0], "00ff10", "00FF10");
+    if (Dst->Side() == TDbSide::SQLite)
       want[1] = "2||<null>|<null>|<null>||<null>||<null>";  // hex(NULL) is ''
+    if (Dst->IsMariadb()) {                                 // BOOLEAN is a TINYINT(1)
+      want[0] = ReplaceAll(want[0], "|True", "|1");
+      want[2] = ReplaceAll(want[2], "|False", "|0");
     }
   } else {
     // The literal statements write an empty number as 0 and keep the date of
