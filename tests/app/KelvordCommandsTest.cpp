@@ -130,7 +130,7 @@ TEST(KelvordRunTest, AFailedRunRaisesTheAlertWhoseOwnFailureIsOnlyLogged) {
     std::string LogLine;  // "" when the alert succeeds
   };
   const Case cases[] = {
-      {"env | grep ^KELVOR_ | sort > \"$KELVOR_LOG.alert\"", "", ""},
+      {"env | grep -E '^KELVOR_(TASK|RESULT|LOG|TIME)=' | sort > \"$KELVOR_LOG.alert\"", "", ""},
       {"exit 7", "", "alert command for mission<broken> failed,info: exit status 7"},
       {"no-such-command-for-kelvor", "", "failed,info: exit status 127"},
       {"sleep 30", "1", "failed,info: no end within its time limit, stopped"},
