@@ -1,5 +1,7 @@
 #include "app/kelvord_commands.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <thread>
