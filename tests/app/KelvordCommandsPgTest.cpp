@@ -117,21 +117,5 @@ TEST_F(KelvordPgTest, CheckWritesNothingAndRunCopiesTheTask) {
   EXPECT_NE(report[0].find("\t3\t0\tOperation execute successfully."), std::string::npos);
 }
 
-TEST_F(KelvordPgTest, RunOfATaskWhoseStatementFailsExitsOneAndRollsBack) {
-  auto task = Task("pg_narrow", "secret");
-  // The destination refuses the third row: nothing of the run stays.
-  Pg->Exec("alter table " + Destination + " add constraint short_names check (length(name) < 6)");
-  AddListedTask(*Home, *task);
-  EXPECT_EQ(RunKelvord(*Home, {"--run", "pg_narrow"}), 1) << KelvordOutput(*Home);
-  EXPECT_NE(KelvordOutput(*Home).find("[pg_narrow] 操作完成, 但出现错误,请查看相关日志."),
-            std::string::npos)
-      << KelvordOutput(*Home);
-  EXPECT_EQ(Pg->Count(Destination), "0");
-  EXPECT_NE(TodaysLog(*Home).find("short_names"), std::string::npos) << TodaysLog(*Home);
-  const std::vector<std::string> report = Home->ReportLines(Clock::Now());
-  ASSERT_EQ(report.size(), 1u);
-  EXPECT_NE(report[0].find("\t0\t-1\t操作完成, 但出现错误,请查看相关日志."), std::string::npos);
-}
-
 }  // namespace
 }  // namespace kelvor
