@@ -12,6 +12,7 @@
 #include "engine/udatamodule.h"
 #include "platform/Paths.h"
 #include "platform/Thread.h"
+#include "services/uAlertService.h"
 #include "services/uLogService.h"
 #include "services/uReportService.h"
 #include "shell/uAboutDialog.h"
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
     // The closing already ran the stop sequence; daemons still in a run are
     // given a bounded time, then the writers drain.
     const bool servicesEnded = framework->StopServiceForExit(kDaemonGrace);
+    StopAlertService();
     StopLogService();
     StopReportService();
     if (!servicesEnded || !WaitForAllThreads(kThreadGrace)) {

@@ -1,6 +1,7 @@
 // kelvord: the Kelvor service without a window, for servers, cron and systemd.
 //
 //   kelvord [--home DIR] [--until-idle]
+//   kelvord [--home DIR] --check | --run NAME   (see kelvord_commands.h)
 //
 // Loads the task catalogue (tasks.ini beside the program, in
 // ../tasks/dbtasks/), starts the service as the desktop program does, and
@@ -20,9 +21,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/kelvord_commands.h"
 #include "platform/Paths.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
+#include "services/uAlertService.h"
 #include "services/uBroadMessage.h"
 #include "services/uLogService.h"
 #include "services/uNotifyService.h"
@@ -47,10 +50,13 @@ void InstallSignalHandlers() {
 
 void Usage(FILE* Out) {
   std::fprintf(Out,
-               "usage: kelvord [--home DIR] [--until-idle]\n"
+               "usage: kelvord [--home DIR] [--until-idle | --check | --run NAME]\n"
                "  --home DIR    act as if the program file lay in DIR (tasks are read from\n"
                "                DIR/../tasks/dbtasks/tasks.ini)\n"
-               "  --until-idle  stop once no task daemon is running (every run-once task ran)\n");
+               "  --until-idle  stop once no task daemon is running (every run-once task ran)\n"
+               "  --check       check every task's schedule, connections and field map;\n"
+               "                writes nothing; exit 1 when an active task could not run\n"
+               "  --run NAME    run task NAME once now, whatever its schedule or active flag\n");
 }
 
 // Prints what the channels hold, each task line prefixed with its task name.
@@ -75,11 +81,17 @@ void PrintChannels() {
 int main(int argc, char** argv) {
   std::string home;
   bool untilIdle = false;
+  bool check = false;
+  std::string runName;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--home") == 0 && i + 1 < argc) {
       home = argv[++i];
     } else if (std::strcmp(argv[i], "--until-idle") == 0) {
       untilIdle = true;
+    } else if (std::strcmp(argv[i], "--check") == 0) {
+      check = true;
+    } else if (std::strcmp(argv[i], "--run") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
+      runName = argv[++i];
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       Usage(stdout);
       return 0;
@@ -88,6 +100,11 @@ int main(int argc, char** argv) {
       Usage(stderr);
       return 2;
     }
+  }
+  if (int(untilIdle) + int(check) + int(!runName.empty()) > 1) {
+    std::fprintf(stderr, "kelvord: --until-idle, --check and --run exclude each other\n");
+    Usage(stderr);
+    return 2;
   }
   if (!home.empty()) {
     if (!kelvor::DirectoryExists(home)) {
@@ -121,6 +138,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   InstallSignalHandlers();
+  if (check) return kelvor::CheckMissions(missions, stdout);
+  if (!runName.empty()) return kelvor::RunMissionNow(missions, runName, g_StopSignal, stdout);
 
   auto manager = std::make_shared<kelvor::TRevoroProxyService>(&missions);
   manager->Resume();
@@ -143,6 +162,7 @@ int main(int argc, char** argv) {
   manager->WaitFor();
   manager.reset();
   PrintChannels();
+  kelvor::StopAlertService();
   kelvor::StopLogService();
   kelvor::StopReportService();
   // Every body has returned; let the last ones finish freeing themselves.

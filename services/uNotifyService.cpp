@@ -4,6 +4,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Locks.h"
+#include "services/uAlertService.h"
 #include "services/uLogService.h"
 #include "services/uReportService.h"
 
@@ -12,6 +13,7 @@ namespace kelvor {
 namespace {
 constexpr const char* kSuccessMessage = "Operation execute successfully.";
 constexpr const char* kFailureMessage = "操作完成, 但出现错误,请查看相关日志.";
+constexpr const char* kConnectFailedMessage = "连接数据库失败，请看详细日志信息!";
 }  // namespace
 
 TRunStatistics& RunStatistics() {
@@ -77,6 +79,7 @@ bool TDaemonService::RunMission() {
   TKelvorInstance& task = *Mission;
   MissionChannel->Post("开始连接目标和源数据库....");
   bool ok = false;
+  std::string failure = kFailureMessage;  // the line an alert carries
   ++RunStatistics().Runs;
   try {
     const bool connected =
@@ -84,6 +87,7 @@ bool TDaemonService::RunMission() {
     if (!connected) {
       task.RecordFailure();
       MissionChannel->Post("连接数据库失败，请看详细日志信息!");
+      failure = kConnectFailedMessage;
     } else {
       MissionChannel->Post("开始执行同步操作...");
       Executor->MessageChannel = MissionChannel;
@@ -105,7 +109,10 @@ bool TDaemonService::RunMission() {
   }
   Executor->DisconnectDestination();
   Executor->DisconnectSource();
-  if (!ok) ++RunStatistics().Failures;
+  if (!ok) {
+    ++RunStatistics().Failures;
+    RaiseAlert(task.MissionName, failure);
+  }
   return ok;
 }
 
