@@ -21,7 +21,11 @@ void TDbField::SaveToBytes(std::vector<uint8_t>& Stream) const {
 }
 
 void TDbParam::LoadFromBytes(const void* Data, size_t Length, TFieldType Type) {
-  FValue.assign(static_cast<const char*>(Data), Length);
+  // No bytes may come without an address at all.
+  if (Length == 0)
+    FValue.clear();
+  else
+    FValue.assign(static_cast<const char*>(Data), Length);
   FDataType = Type;
   FIsNull = false;
   FFromBytes = true;

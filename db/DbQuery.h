@@ -15,9 +15,10 @@
 //   integer/decimal the exact decimal text, "." as separator
 //   float           the shortest text that reads back as the same number
 //   binary          the bytes themselves
-// SQLite columns are typed by their declared type. A number in a date column
-// is read as SQLite's date functions read it (integer: seconds since 1970,
-// real: Julian day); a number in a column declared NUMERIC(p,s) or
+// SQLite columns are typed by their declared type. A value in a date column
+// is read as SQLite's date functions read it: a text in any of their forms
+// (a zone suffix taken away, giving UTC), an integer as seconds since 1970, a
+// real as a Julian day; a number in a column declared NUMERIC(p,s) or
 // DECIMAL(p,s) is shown with at least s decimals ("5" -> "5.00"), never
 // rounded; text that does not fit the column's type is shown unchanged.
 //

@@ -127,6 +127,96 @@ bool IsBinaryType(TFieldType Type) {
   }
 }
 
+namespace {
+
+bool IsBlank(char C) {
+  return C == ' ' || C == '\t' || C == '\n' || C == '\r' || C == '\f' || C == '\v';
+}
+
+// Exactly Width digits at Pos, at most Max.
+bool TakeNumber(std::string_view T, size_t& Pos, int Width, int Max, int& Out) {
+  if (Pos + static_cast<size_t>(Width) > T.size()) return false;
+  int v = 0;
+  for (int i = 0; i < Width; ++i) {
+    const char c = T[Pos + static_cast<size_t>(i)];
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v > Max) return false;
+  Pos += static_cast<size_t>(Width);
+  Out = v;
+  return true;
+}
+
+bool Take(std::string_view T, size_t& Pos, char C) {
+  if (Pos < T.size() && T[Pos] == C) {
+    ++Pos;
+    return true;
+  }
+  return false;
+}
+
+// "HH:MM[:SS[.fff]]" and an optional zone; Offset is the zone in minutes.
+bool TakeTime(std::string_view T, size_t& Pos, TDateTime& Out, int& Offset) {
+  if (!TakeNumber(T, Pos, 2, 23, Out.Hour) || !Take(T, Pos, ':') ||
+      !TakeNumber(T, Pos, 2, 59, Out.Minute))
+    return false;
+  Out.Second = 0;
+  if (Take(T, Pos, ':')) {
+    if (!TakeNumber(T, Pos, 2, 59, Out.Second)) return false;
+    if (Pos + 1 < T.size() && T[Pos] == '.' && T[Pos + 1] >= '0' && T[Pos + 1] <= '9') {
+      ++Pos;
+      while (Pos < T.size() && T[Pos] >= '0' && T[Pos] <= '9')
+        ++Pos;
+    }
+  }
+  Offset = 0;
+  size_t p = Pos;
+  while (p < T.size() && IsBlank(T[p]))
+    ++p;
+  if (p < T.size() && (T[p] == 'Z' || T[p] == 'z')) {
+    Pos = p + 1;
+  } else if (p < T.size() && (T[p] == '+' || T[p] == '-')) {
+    const int sign = T[p] == '-' ? -1 : 1;
+    ++p;
+    int h = 0, m = 0;
+    if (!TakeNumber(T, p, 2, 14, h) || !Take(T, p, ':') || !TakeNumber(T, p, 2, 59, m))
+      return false;
+    Offset = sign * (h * 60 + m);
+    Pos = p;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseSqliteDateTime(std::string_view Text, TDateTime& Out) {
+  while (!Text.empty() && IsBlank(Text.front()))
+    Text.remove_prefix(1);
+  while (!Text.empty() && IsBlank(Text.back()))
+    Text.remove_suffix(1);
+  TDateTime r;
+  size_t pos = 0;
+  int offset = 0;
+  if (Text.size() >= 3 && Text[2] == ':') {
+    if (!TakeTime(Text, pos, r, offset)) return false;
+  } else {
+    if (!TakeNumber(Text, pos, 4, 9999, r.Year) || !Take(Text, pos, '-') ||
+        !TakeNumber(Text, pos, 2, 12, r.Month) || !Take(Text, pos, '-') ||
+        !TakeNumber(Text, pos, 2, 31, r.Day))
+      return false;
+    if (r.Month < 1 || r.Day < 1 || r.Day > DaysInMonth(r.Year, r.Month)) return false;
+    if (pos < Text.size()) {
+      while (pos < Text.size() && (IsBlank(Text[pos]) || Text[pos] == 'T'))
+        ++pos;
+      if (!TakeTime(Text, pos, r, offset)) return false;
+    }
+  }
+  if (pos != Text.size()) return false;
+  Out = offset == 0 ? r : AddMinutes(r, -offset);
+  return true;
+}
+
 }  // namespace dbtext
 
 namespace {

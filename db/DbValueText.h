@@ -34,6 +34,14 @@ void NormalizeDecimal(std::string& Text);
 // Is a byte/binary code (sent and read as raw bytes).
 bool IsBinaryType(TFieldType Type);
 
+// Reads a date and time text in the forms SQLite's own date functions take:
+// "YYYY-MM-DD", optionally followed (after blanks or a "T") by a time, or a
+// time alone; a time is "HH:MM", "HH:MM:SS" or "HH:MM:SS.fff" (fractions
+// dropped) and may end in "Z" or "+HH:MM"/"-HH:MM" (after optional blanks),
+// which is taken away as SQLite does, giving UTC. A time alone is on
+// 1899-12-30, like the layer's "HH:MM:SS" form. False for anything else.
+bool ParseSqliteDateTime(std::string_view Text, TDateTime& Out);
+
 }  // namespace dbtext
 
 // A parameter's value as it is handed to a driver.

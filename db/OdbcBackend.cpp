@@ -337,9 +337,14 @@ class TOdbcStatement final : public TDbStatement {
       SQLLEN bufLen = 0;
       switch (v.Kind) {
         case TBindKind::Null:
+          // Declared with the size a value of its type would have: some
+          // drivers check the size of a date or time even for a NULL.
           b.Indicator = SQL_NULL_DATA;
-          if (sqlType == SQL_TYPE_TIMESTAMP) size = 19;
+          if (sqlType == SQL_TYPE_TIMESTAMP || sqlType == SQL_BIGINT) size = 19;
           if (sqlType == SQL_NUMERIC) size = 18;
+          if (sqlType == SQL_TYPE_DATE || sqlType == SQL_INTEGER) size = 10;
+          if (sqlType == SQL_TYPE_TIME) size = 8;
+          if (sqlType == SQL_DOUBLE) size = 15;
           break;
         case TBindKind::Integer:
           cType = SQL_C_SBIGINT;

@@ -363,7 +363,7 @@ class TSqliteStatement final : public TDbStatement {
         const int len = sqlite3_column_bytes(St, I);
         std::string_view text(p ? p : "", static_cast<size_t>(len));
         TDateTime when;
-        if (IsTemporal(type) && ParseDateTimeText(text, when))
+        if (IsTemporal(type) && dbtext::ParseSqliteDateTime(text, when))
           AppendTemporal(out, type, when);
         else if (type == ftBoolean && (text == "1" || text == "0" || text == "true" ||
                                        text == "false" || text == "TRUE" || text == "FALSE"))

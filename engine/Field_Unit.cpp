@@ -60,18 +60,32 @@ std::string Literal(std::string_view Quote, std::string_view Text) {
   return "'" + DoubleQuotes(Text) + "'";
 }
 
-TDateTime ParseOrThrow(const std::string& Text) {
+// The message names the column and the value; it ends up as one log line,
+// so a long value is cut and line breaks become blanks.
+TDateTime ParseOrThrow(const TObuFieldRef& F) {
+  const std::string text = F.SqlText();
   TDateTime t;
-  if (!ParseDateTimeText(Text, t))
-    throw TConvertError("'" + Text + "' is not a valid date and time");
+  if (!ParseDateTimeText(text, t)) {
+    constexpr size_t kShown = 64;
+    std::string shown = text.substr(0, kShown);
+    for (char& c : shown)
+      if (c == '\r' || c == '\n') c = ' ';
+    if (text.size() > kShown) shown += "...";
+    throw TConvertError("'" + shown + "' in column " + std::string(F.FieldName) +
+                        " is not a valid date and time");
+  }
   return t;
 }
 
 std::string DateText(const TObuFieldRef& F) {
-  return FormatDate(ParseOrThrow(F.SqlText()));
+  return FormatDate(ParseOrThrow(F));
 }
 std::string DateTimeText(const TObuFieldRef& F) {
-  return FormatDateTime(ParseOrThrow(F.SqlText()));
+  return FormatDateTime(ParseOrThrow(F));
+}
+// "HH:MM:SS" of a time-of-day value.
+std::string TimeText(const TObuFieldRef& F) {
+  return FormatDateTime(ParseOrThrow(F)).substr(11);
 }
 
 bool IsOracle(int DbType) {
@@ -126,12 +140,15 @@ std::string TObuFieldRef::SqlText() const {
   }
 }
 
+// Oracle reads hextoraw's argument as text: unquoted, a digit A-F would be
+// an identifier and a leading zero byte would be lost.
 std::string TObuFieldRef::HexToRawLiteral() const {
-  return BlobData.empty() ? "EMPTY_BLOB()" : "hextoraw(" + Hex(BlobData) + ")";
+  return BlobData.empty() ? "EMPTY_BLOB()" : "hextoraw('" + Hex(BlobData) + "')";
 }
 
+// "0x" alone is SQL Server's empty binary constant; "0x0" would be one zero byte.
 std::string TObuFieldRef::ImageLiteral() const {
-  return BlobData.empty() ? "convert(image,0x0)" : "convert(image,0x" + Hex(BlobData) + ")";
+  return "convert(image,0x" + Hex(BlobData) + ")";
 }
 
 std::string TObuFieldRef::BlobLiteral() const {
@@ -150,9 +167,13 @@ TObuFields::TObuFields() : FColumns(std::make_shared<std::vector<TObuColumn>>())
 void TObuFields::Add(const TObuField& Field) {
   if (FColumns.use_count() > 1) FColumns = std::make_shared<std::vector<TObuColumn>>(*FColumns);
   FColumns->push_back({Field.FieldName, Field.Size, Field.DataType, Field.IsKey});
-  const bool blob = !Field.BlobData.empty();
+  const bool blob = !Field.BlobData.empty() ||
+                    (ValueKindOf(Field.DataType) == TValueKind::LargeObject && Field.Value.empty());
   FEnds.push_back(static_cast<uint32_t>(FData.size()));
-  SetSlot(Count() - 1, blob ? Field.BlobData : Field.Value, blob);
+  if (Field.IsNull)
+    SetNull(Count() - 1);
+  else
+    SetSlot(Count() - 1, blob ? Field.BlobData : Field.Value, blob ? kBlobBit : 0);
 }
 
 void TObuFields::Clear() {
@@ -176,13 +197,16 @@ std::string_view TObuFields::BlobData(int Index) const {
 }
 
 void TObuFields::SetValue(int Index, std::string_view Text) {
-  SetSlot(Index, Text, false);
+  SetSlot(Index, Text, 0);
 }
 void TObuFields::SetBlobData(int Index, std::string_view Bytes) {
-  SetSlot(Index, Bytes, true);
+  SetSlot(Index, Bytes, kBlobBit);
+}
+void TObuFields::SetNull(int Index) {
+  SetSlot(Index, {}, kNullBit);
 }
 
-void TObuFields::SetSlot(int Index, std::string_view Bytes, bool IsBlob) {
+void TObuFields::SetSlot(int Index, std::string_view Bytes, uint32_t Flags) {
   if (Index < 0 || Index >= Count()) throw std::out_of_range("field index out of range");
   const size_t begin = SlotBegin(Index), end = SlotEnd(Index);
   if (FData.size() - (end - begin) + Bytes.size() > kEndMask)
@@ -190,16 +214,16 @@ void TObuFields::SetSlot(int Index, std::string_view Bytes, bool IsBlob) {
   FData.replace(begin, end - begin, Bytes);
   const int64_t delta = static_cast<int64_t>(Bytes.size()) - static_cast<int64_t>(end - begin);
   for (size_t i = static_cast<size_t>(Index); i < FEnds.size(); ++i) {
-    uint32_t flag = FEnds[i] & kBlobBit;
+    uint32_t flags = FEnds[i] & ~kEndMask;
     uint32_t pos = static_cast<uint32_t>((FEnds[i] & kEndMask) + delta);
-    if (i == static_cast<size_t>(Index)) flag = IsBlob ? kBlobBit : 0;
-    FEnds[i] = pos | flag;
+    if (i == static_cast<size_t>(Index)) flags = Flags;
+    FEnds[i] = pos | flags;
   }
 }
 
 TObuFieldRef TObuFields::GetItem(int Index) const {
   const TObuColumn& c = Column(Index);
-  return {c.Size, c.FieldName, Value(Index), c.DataType, c.IsKey, BlobData(Index)};
+  return {c.Size, c.FieldName, Value(Index), c.DataType, c.IsKey, BlobData(Index), IsNull(Index)};
 }
 
 int TObuFields::IndexOfField(std::string_view Name) const {
@@ -236,7 +260,7 @@ void TObuFields::CheckDates(bool Keys) const {
     const TValueKind kind = ValueKindOf(Column(i).DataType);
     if (kind != TValueKind::Date && kind != TValueKind::DateTime) continue;
     const TObuFieldRef f = GetItem(i);
-    if ((Keys && f.IsKey) || !TrimText(f.Value).empty()) ParseOrThrow(f.SqlText());
+    if ((Keys && f.IsKey) || !TrimText(f.Value).empty()) ParseOrThrow(f);
   }
 }
 
@@ -246,19 +270,26 @@ void TObuFields::CheckDates(bool Keys) const {
 std::string TObuFields::ValueForStatement(int Index, int DbType, bool ForInsert) const {
   const TObuFieldRef f = GetItem(Index);
   const TValueKind kind = ValueKindOf(f.DataType);
+  if (f.IsNull) return "null";
   if ((kind == TValueKind::Date || kind == TValueKind::DateTime) && TrimText(f.Value).empty())
     return "null";
+  const std::string lead = ForInsert ? " '" : "'";
   switch (kind) {
     case TValueKind::Date:
       if (IsOracle(DbType)) return " TO_DATE('" + DateText(f) + "','YYYY-MM-DD')";
       if (IsDb2(DbType)) return " TO_DATE('" + DateText(f) + "')";
-      return (ForInsert ? " '" : "'") + DateText(f) + "'";
+      return lead + DateText(f) + "'";
     case TValueKind::DateTime:
+      // Oracle has no time-of-day type: a time is kept on day zero, the same
+      // moment on every run, so that it can be matched as a key.
       if (IsOracle(DbType)) return " TO_DATE('" + DateTimeText(f) + "','YYYY-MM-DD HH24:MI:SS')";
+      if (f.DataType == ftTime) {
+        if (IsDb2(DbType)) return " TIME('" + TimeText(f) + "')";
+        return lead + TimeText(f) + "'";
+      }
       if (IsDb2(DbType))
         return (ForInsert && Index > 0 ? " TimeStamp('" : " TIMESTAMP('") + DateTimeText(f) + "')";
-      // The literal INSERT for these types keeps the date only.
-      return ForInsert ? " '" + DateText(f) + "'" : "'" + DateTimeText(f) + "'";
+      return lead + DateTimeText(f) + "'";
     case TValueKind::LargeObject:
       if (IsOracle(DbType)) return f.HexToRawLiteral();
       if (IsDb2(DbType)) return f.DataType == ftOraClob ? f.ClobLiteral() : f.BlobLiteral();
@@ -269,6 +300,8 @@ std::string TObuFields::ValueForStatement(int Index, int DbType, bool ForInsert)
   return Literal(QuoteFor(f.DataType), f.SqlText());
 }
 
+// Key terms are built from the Value text even for a NULL, as the key texts
+// of the check condition are: a NULL key matches the empty text.
 std::string TObuFields::KeyTerm(int Index, int DbType) const {
   const TObuFieldRef f = GetItem(Index);
   std::string r(f.FieldName);
@@ -281,6 +314,8 @@ std::string TObuFields::KeyTerm(int Index, int DbType) const {
     case TValueKind::DateTime:
       if (IsOracle(DbType))
         return r + " TO_DATE('" + DateTimeText(f) + "','YYYY-MM-DD HH24:MI:SS')";
+      if (f.DataType == ftTime)
+        return IsDb2(DbType) ? r + " TIME('" + TimeText(f) + "')" : r + "'" + TimeText(f) + "'";
       if (IsDb2(DbType)) return r + " TIMESTAMP('" + DateTimeText(f) + "')";
       return r + "'" + DateTimeText(f) + "'";
     default:
@@ -308,7 +343,8 @@ std::string TObuFields::BuildUpdateSql(std::string_view Table, int DbType) const
     if (c.IsKey) continue;
     if (!set.empty()) set += ',';
     const TValueKind kind = ValueKindOf(c.DataType);
-    if ((kind == TValueKind::Date || kind == TValueKind::DateTime) && TrimText(Value(i)).empty())
+    if (IsNull(i) ||
+        ((kind == TValueKind::Date || kind == TValueKind::DateTime) && TrimText(Value(i)).empty()))
       set += " " + c.FieldName + "=null ";
     else
       set += " " + c.FieldName + "=" + ValueForStatement(i, DbType, false);

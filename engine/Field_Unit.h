@@ -7,6 +7,12 @@
 // little more than its text. TObuFieldRef is a read-only view of one field of
 // a record; it stays valid until that record is changed or destroyed.
 //
+// Every value is either NULL or a text (for large objects: bytes), and the
+// two are never confused: a NULL has an empty Value, but an empty Value is
+// not a NULL. Literal statements write a NULL as the keyword null; the key
+// texts (KeyText, the key terms of a condition) use the Value text, so a NULL
+// key reads there as the empty text.
+//
 // The builders return the exact statement texts a destination receives for
 // its database type code (0 Oracle, 1 SQL Server, 2 Access, 3 ODBC, 4 DB2).
 // They throw TConvertError when a date or date-time value does not parse.
@@ -24,7 +30,8 @@
 
 namespace kelvor {
 
-// A value that cannot be converted (a date that does not parse).
+// A value that cannot be converted (a date that does not parse). The message
+// names the column and the value.
 class TConvertError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -41,8 +48,10 @@ struct TObuFieldRef {
   TFieldType DataType = ftUnknown;
   bool IsKey = false;
   std::string_view BlobData;
+  bool IsNull = false;
 
-  // The value text used in literal statements.
+  // The value text used in literal statements (a NULL gives what an empty
+  // value gives; the builders write the keyword null instead).
   std::string SqlText() const;
   // Literal texts of the large-object bytes.
   std::string HexToRawLiteral() const;
@@ -60,8 +69,9 @@ class TObuField {
   TFieldType DataType = ftUnknown;
   bool IsKey = false;
   std::string BlobData;  // bytes of a large-object value
+  bool IsNull = false;   // no value at all; Value and BlobData are then empty
 
-  TObuFieldRef View() const { return {Size, FieldName, Value, DataType, IsKey, BlobData}; }
+  TObuFieldRef View() const { return {Size, FieldName, Value, DataType, IsKey, BlobData, IsNull}; }
   std::unique_ptr<TObuField> Clone() const { return std::make_unique<TObuField>(*this); }
   std::string SqlText() const { return View().SqlText(); }
   std::string HexToRawLiteral() const { return View().HexToRawLiteral(); }
@@ -83,7 +93,8 @@ class TObuFields {
  public:
   TObuFields();
 
-  // Appends a field (its column and its value).
+  // Appends a field (its column and its value). A large-object field holds
+  // bytes, an empty set of them when it has neither bytes nor a value text.
   void Add(const TObuField& Field);
   void Add(std::unique_ptr<TObuField> Field) { Add(*Field); }
   void Clear();
@@ -93,10 +104,13 @@ class TObuFields {
   const TObuColumn& Column(int Index) const { return (*FColumns)[static_cast<size_t>(Index)]; }
   std::string_view Value(int Index) const;
   std::string_view BlobData(int Index) const;
+  bool IsNull(int Index) const { return FEnds[static_cast<size_t>(Index)] & kNullBit; }
   // Sets the value text (the field then holds no large-object bytes).
   void SetValue(int Index, std::string_view Text);
   // Sets the large-object bytes (the field's value text is then empty).
   void SetBlobData(int Index, std::string_view Bytes);
+  // Makes the field NULL: no text, no bytes.
+  void SetNull(int Index);
 
   // Index of the first field whose name, trimmed, equals Name ignoring ASCII
   // case; -1 when none does.
@@ -128,19 +142,23 @@ class TObuFields {
   size_t DataBytes() const { return FData.size(); }
 
  private:
-  void SetSlot(int Index, std::string_view Bytes, bool IsBlob);
+  void SetSlot(int Index, std::string_view Bytes, uint32_t Flags);
   size_t SlotBegin(int Index) const;
   size_t SlotEnd(int Index) const { return FEnds[static_cast<size_t>(Index)] & kEndMask; }
   bool SlotIsBlob(int Index) const { return FEnds[static_cast<size_t>(Index)] & kBlobBit; }
   std::string ValueForStatement(int Index, int DbType, bool ForInsert) const;
   std::string KeyTerm(int Index, int DbType) const;
 
+  // The two flags of a slot live in the top bits of its end offset, so the
+  // null state costs no memory of its own (a record holds up to 1 GiB).
   static constexpr uint32_t kBlobBit = 0x80000000u;
-  static constexpr uint32_t kEndMask = 0x7fffffffu;
+  static constexpr uint32_t kNullBit = 0x40000000u;
+  static constexpr uint32_t kEndMask = 0x3fffffffu;
 
   std::shared_ptr<std::vector<TObuColumn>> FColumns;  // copy-on-write when shared
   std::string FData;                                  // the values back to back
-  std::vector<uint32_t> FEnds;  // end offset of each slot; kBlobBit marks bytes
+  // End offset of each slot; kBlobBit marks bytes, kNullBit a NULL.
+  std::vector<uint32_t> FEnds;
 };
 
 }  // namespace kelvor

@@ -374,6 +374,10 @@ void TKelvorOperationHandler::FillParameters(const TObuFields& Record, bool ForI
     const TObuFieldRef f = index < 0 ? TObuFieldRef{} : Record.GetItem(index);
     p.SetDataType(f.DataType);
     p.SetSize(f.Size);
+    if (f.IsNull) {
+      p.Clear();
+      continue;
+    }
     const TValueKind kind = ValueKindOf(f.DataType);
     if (!ForInsert) {
       p.SetValue(f.Value);
@@ -390,11 +394,8 @@ void TKelvorOperationHandler::FillParameters(const TObuFields& Record, bool ForI
           p.SetValue(f.Value);
         break;
       case TValueKind::LargeObject:
-        // Any bytes at all are the value; none is NULL.
-        if (f.BlobData.empty())
-          p.Clear();
-        else
-          p.LoadFromBytes(f.BlobData.data(), f.BlobData.size(), f.DataType);
+        // Bytes are the value, none at all an empty one.
+        p.LoadFromBytes(f.BlobData.data(), f.BlobData.size(), f.DataType);
         break;
       case TValueKind::Plain:
         p.SetValue(f.Value);
@@ -598,7 +599,9 @@ std::unique_ptr<TObuRec> TKelvorOperationHandler::LoadSourceRecords(const std::s
       }
       for (int i = 0; i < count; ++i) {
         const TDbField& column = *columns[static_cast<size_t>(i)];
-        if (ValueKindOf(column.DataType()) == TValueKind::LargeObject)
+        if (column.IsNull())
+          scratch.SetNull(i);
+        else if (ValueKindOf(column.DataType()) == TValueKind::LargeObject)
           scratch.SetBlobData(i, column.AsBytes());
         else
           scratch.SetValue(i, column.AsString());
@@ -758,7 +761,9 @@ bool TKelvorOperationHandler::Execute(TKelvorInstance& Task) {
     else
       Task.RecordFailure();
   } catch (const std::exception& e) {
-    WriteLog("execute transaction error,info:" + ErrorText(e));
+    // The log is shared by every task: the line says whose run it was.
+    WriteLog("execute transaction error,info:" + ErrorText(e) + " (mission<" + Task.MissionName +
+             ">)");
     Task.RecordFailure();
     result = false;
   }

@@ -325,6 +325,38 @@ TEST(ValueTextTest, FloatsAreTheShortestTextThatReadsBack) {
   }
 }
 
+TEST(ValueTextTest, SqliteDateTextsAreReadInEveryFormSqliteTakes) {
+  const std::pair<const char*, const char*> good[] = {
+      {"2024-05-01", "2024-05-01 00:00:00"},
+      {"2024-05-01 10:20", "2024-05-01 10:20:00"},
+      {"2024-05-01 10:20:30", "2024-05-01 10:20:30"},
+      {"2024-05-01 10:20:30.789", "2024-05-01 10:20:30"},
+      {" 2024-05-01T10:20:30 ", "2024-05-01 10:20:30"},
+      {"2024-05-01  10:20", "2024-05-01 10:20:00"},
+      {"2024-05-01T10:20:30Z", "2024-05-01 10:20:30"},
+      {"2024-05-01 10:20:30 z", "2024-05-01 10:20:30"},
+      // A zone is taken away as SQLite's own functions do: the time is UTC.
+      {"2024-05-01 10:20:30+02:00", "2024-05-01 08:20:30"},
+      {"2024-05-01 01:00 +02:30", "2024-04-30 22:30:00"},
+      {"2024-12-31T23:30:00.5-01:00", "2025-01-01 00:30:00"},
+      {"10:20", "1899-12-30 10:20:00"},
+      {"10:20:30.5", "1899-12-30 10:20:30"},
+      {"00:30+01:00", "1899-12-29 23:30:00"},
+  };
+  for (auto [text, want] : good) {
+    TDateTime t;
+    ASSERT_TRUE(dbtext::ParseSqliteDateTime(text, t)) << text;
+    EXPECT_EQ(FormatDateTime(t), want) << text;
+  }
+  for (const char* bad :
+       {"", "not a date", "2024-5-1", "2024-02-30", "2024-13-01", "2024-05-01Z", "2024-05-01 10",
+        "2024-05-01 10:20:3", "2024-05-01 24:00", "10:61", "2024-05-01 10:20+0200",
+        "2024-05-01 10:20+15:00", "2024-05-01 10:20:30.", "2024-05-01 10:20:30 x", "1714558830"}) {
+    TDateTime t;
+    EXPECT_FALSE(dbtext::ParseSqliteDateTime(bad, t)) << bad;
+  }
+}
+
 TEST(ValueTextTest, DecimalTextsFromDriversAreMadePlain) {
   for (auto [in, out] : std::vector<std::pair<std::string, std::string>>{
            {"12,50", "12.50"}, {".5", "0.5"}, {"-.5", "-0.5"}, {"7", "7"}, {"", ""}}) {

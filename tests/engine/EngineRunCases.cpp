@@ -286,9 +286,11 @@ TEST_P(EngineSqliteSourceTest, DateThatDoesNotParseEndsTheRunBeforeAnythingIsApp
     EXPECT_EQ(task->FailCount, 1) << op;
     EXPECT_EQ(Dst->Count(dst), "0") << op;
   }
-  EXPECT_THAT(
-      Env->LogText(),
-      HasSubstr("execute transaction error,info:'not a date' is not a valid date and time"));
+  // The line names the value, the column and the task.
+  EXPECT_THAT(Env->LogText(),
+              HasSubstr("execute transaction error,info:'not a date' in column ts is not a "
+                        "valid date and time (mission<" +
+                        Name + ">)"));
 }
 
 // ---------------------------------------------------------------------------
@@ -348,10 +350,8 @@ TEST_P(EngineRunTest, NowIsMidnightOfToday) {
   auto task = Task(opInsert, dst, "select id, ts from " + src + " where ts >= $NOW$",
                    {{"id", true}, {"ts"}});
   ASSERT_TRUE(Run(*task)) << Env->LogText();
-  // The literal INSERT for this destination type keeps the date only.
   EXPECT_EQ(Dst->Rows("select id, ts from " + dst + " order by id"),
-            (Literal() ? Rows{"2|2024-05-01 00:00:00", "3|2024-05-01 00:00:00"}
-                       : Rows{"2|2024-05-01 00:00:00", "3|2024-05-01 12:00:00"}));
+            (Rows{"2|2024-05-01 00:00:00", "3|2024-05-01 12:00:00"}));
 }
 
 // Separators in every case and line end, a second separator (an empty
@@ -406,63 +406,6 @@ TEST_P(EngineRunTest, ScriptWithoutStatementsFailsAndOnlySeparatorsSucceed) {
   EXPECT_EQ(none->FailCount, 1);
   auto separators = Task(opScriptOnDestination, "", "go\r\nGO\r\n", {});
   EXPECT_TRUE(Run(*separators)) << Env->LogText();
-}
-
-// ---------------------------------------------------------------------------
-// Values of every kind
-
-TEST_P(EngineRunTest, ValuesSurviveACopy) {
-  // The literal path writes large objects in a dialect PostgreSQL does not
-  // speak and booleans as 1/0, so its table leaves those columns out.
-  const bool all = !Literal();
-  const std::string cols =
-      "id INTEGER, name VARCHAR(32), qty INTEGER, ts TIMESTAMP, amount NUMERIC(12,2), "
-      "note TEXT, day DATE" +
-      std::string(all ? ", data BLOB, flag BOOLEAN" : "");
-  const std::string src = Src->CreateTable(cols);
-  const std::string dst = Dst->CreateTable(cols);
-  auto blob = [&](const std::string& Hex) { return all ? ", " + Src->BlobLiteral(Hex) : ""; };
-  const std::string t = Src->IsPostgres() ? "true" : "1";
-  const std::string f = Src->IsPostgres() ? "false" : "0";
-  Src->Exec("insert into " + src + " values (1, '中文名字', 42, '2024-05-01 10:20:30', " +
-            "1234567890.12, '第二行 O''Brien', '2024-02-29'" + blob("00FF10") +
-            (all ? ", " + t : "") + ")");
-  Src->Exec("insert into " + src + " values (2, NULL, NULL, NULL, NULL, NULL, NULL" +
-            (all ? ", NULL, NULL" : "") + ")");
-  Src->Exec("insert into " + src + " values (3, '', -7, '1999-12-31 23:59:59', -0.01, '', " +
-            "'2000-01-01'" + blob("41") + (all ? ", " + f : "") + ")");
-  std::vector<TMapEntry> maps = {
-      {"id", true}, {"name", false, 32}, {"qty"}, {"ts"}, {"amount"}, {"note"}, {"day"}};
-  if (all) maps.insert(maps.end(), {{"data"}, {"flag"}});
-  auto task = Task(opInsert, dst, "select * from " + src, maps);
-  ASSERT_TRUE(Run(*task)) << Env->LogText();
-
-  const std::string select =
-      "select id, name, qty, ts, amount, note, day" +
-      std::string(all ? (Dst->IsPostgres() ? ", encode(data, 'hex'), flag" : ", hex(data), flag")
-                      : "") +
-      " from " + dst + " order by id";
-  Rows want;
-  if (all) {
-    // A null text arrives as an empty text (a null is read as ""); every
-    // other kind of null stays null.
-    want = {"1|中文名字|42|2024-05-01 10:20:30|1234567890.12|第二行 O'Brien|2024-02-29|00ff10|True",
-            "2||<null>|<null>|<null>||<null>|<null>|<null>",
-            "3||-7|1999-12-31 23:59:59|-0.01||2000-01-01|41|False"};
-    if (!Dst->IsPostgres()) want[0] = ReplaceAll(want[0], "00ff10", "00FF10");
-    if (Dst->Side() == TDbSide::SQLite)
-      want[1] = "2||<null>|<null>|<null>||<null>||<null>";  // hex(NULL) is ''
-    if (Dst->IsMariadb()) {                                 // BOOLEAN is a TINYINT(1)
-      want[0] = ReplaceAll(want[0], "|True", "|1");
-      want[2] = ReplaceAll(want[2], "|False", "|0");
-    }
-  } else {
-    // The literal statements write an empty number as 0 and keep the date of
-    // a date-time only.
-    want = {"1|中文名字|42|2024-05-01 00:00:00|1234567890.12|第二行 O'Brien|2024-02-29",
-            "2||0|<null>|0.00||<null>", "3||-7|1999-12-31 00:00:00|-0.01||2000-01-01"};
-  }
-  EXPECT_EQ(Dst->Rows(select), want);
 }
 
 }  // namespace

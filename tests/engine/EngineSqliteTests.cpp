@@ -73,17 +73,17 @@ TEST_P(SqliteEngineTest, LargeObjectsOfEveryLengthOnInsertAndUpdate) {
   const std::string src = Src->CreateTable("id INTEGER, data BLOB");
   const std::string dst = Dst->CreateTable("id INTEGER primary key, data BLOB");
   Src->Exec("insert into " + src + " values (1, NULL), (2, x'41'), (3, x'00ff00'), (4, NULL), " +
-            "(5, x'42'), (6, x'00ff00')");
-  // Rows 4 to 6 exist and are updated; rows 1 to 3 are inserted.
-  Dst->Exec("insert into " + dst + " values (4, x'99'), (5, x'99'), (6, x'99')");
+            "(5, x'42'), (6, x'00ff00'), (7, x''), (8, x'')");
+  // Rows 4 to 6 and 8 exist and are updated; rows 1 to 3 and 7 are inserted.
+  Dst->Exec("insert into " + dst + " values (4, x'99'), (5, x'99'), (6, x'99'), (8, x'99')");
   auto task =
       Task(opUpdateThenInsert, dst, "select id, data from " + src, {{"id", true}, {"data"}});
   ASSERT_TRUE(Run(*task)) << Env->LogText();
-  // One byte is a value on both paths. A null read as no bytes is NULL when
-  // inserted and an empty value when an UPDATE loads it.
-  EXPECT_EQ(
-      Dst->Rows("select id, typeof(data), hex(data) from " + dst + " order by id"),
-      (Rows{"1|null|", "2|blob|41", "3|blob|00FF00", "4|blob|", "5|blob|42", "6|blob|00FF00"}));
+  // One byte is a value on both paths; NULL stays NULL and no bytes stay no
+  // bytes, whether inserted or updated.
+  EXPECT_EQ(Dst->Rows("select id, typeof(data), hex(data) from " + dst + " order by id"),
+            (Rows{"1|null|", "2|blob|41", "3|blob|00FF00", "4|null|", "5|blob|42", "6|blob|00FF00",
+                  "7|blob|", "8|blob|"}));
 }
 
 TEST_P(SqliteEngineTest, ParameterisedApplyRollsBackWhenAnErrorEscapes) {

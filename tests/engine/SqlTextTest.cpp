@@ -32,8 +32,9 @@ TEST(SqlTextTest, WorkedExampleCharacterForCharacter) {
   EXPECT_EQ(r.BuildInsertSql("test", 0),
             "insert into test(a1,a2,a3,a4)values('k1',5, TO_DATE('2024-05-01 "
             "10:20:30','YYYY-MM-DD HH24:MI:SS'),'')");
+  // The literal INSERT keeps the time of a date-time for every type.
   EXPECT_EQ(r.BuildInsertSql("test", 1),
-            "insert into test(a1,a2,a3,a4)values('k1',5, '2024-05-01','')");
+            "insert into test(a1,a2,a3,a4)values('k1',5, '2024-05-01 10:20:30','')");
   EXPECT_EQ(r.BuildUpdateSql("test", 0),
             "update test set  a2=5, a3= TO_DATE('2024-05-01 10:20:30','YYYY-MM-DD HH24:MI:SS'), "
             "a4='' where a1='k1'");
@@ -87,12 +88,60 @@ TEST(SqlTextTest, EmptyAndNullLikeValues) {
             "update  t  set  i=0, m='', s='', dt=null , b1=1, b2=0 where k=7");
 }
 
-TEST(SqlTextTest, TimesBooleanKeysEmptyDatesAndNoKey) {
-  TObuFields time;
-  time.Add(Field("t", ftTime, "10:20:30"));
-  EXPECT_EQ(time.BuildUpdateSql("x", 3), "update x set  t='1899-12-30 10:20:30'");
-  // The literal INSERT for SQL Server, Access and ODBC keeps only the date.
-  EXPECT_EQ(time.BuildInsertSql("x", 2), "insert into x(t)values( '1899-12-30')");
+// Each date kind in each dialect: the value of a literal INSERT, of an
+// UPDATE's SET part and of a key term.
+TEST(SqlTextTest, DatesTimesAndDateTimesKeepWhatTheyHold) {
+  struct TCase {
+    TFieldType Type;
+    const char* Value;
+    int DbType;
+    const char* Insert;
+    const char* Update;
+    const char* Key;
+  };
+  const std::string oracleTime = " TO_DATE('1899-12-30 10:20:30','YYYY-MM-DD HH24:MI:SS')";
+  const std::string oracleStamp = " TO_DATE('2024-05-01 10:20:30','YYYY-MM-DD HH24:MI:SS')";
+  // clang-format off
+  const TCase cases[] = {
+      {ftDate, "2024-05-01", 0, " TO_DATE('2024-05-01','YYYY-MM-DD')",
+       " TO_DATE('2024-05-01','YYYY-MM-DD')", " TO_DATE('2024-05-01','YYYY-MM-DD')"},
+      {ftDate, "2024-05-01", 1, " '2024-05-01'", "'2024-05-01'", "'2024-05-01'"},
+      {ftDate, "2024-05-01", 4, " TO_DATE('2024-05-01')", " TO_DATE('2024-05-01')",
+       " TO_DATE('2024-05-01')"},
+      {ftDateTime, "2024-05-01 10:20:30", 0, oracleStamp.c_str(), oracleStamp.c_str(),
+       oracleStamp.c_str()},
+      {ftDateTime, "2024-05-01 10:20:30", 1, " '2024-05-01 10:20:30'", "'2024-05-01 10:20:30'",
+       "'2024-05-01 10:20:30'"},
+      {ftTimeStamp, "2024-05-01 10:20:30", 2, " '2024-05-01 10:20:30'", "'2024-05-01 10:20:30'",
+       "'2024-05-01 10:20:30'"},
+      {ftDateTime, "2024-05-01 10:20:30", 4, " TimeStamp('2024-05-01 10:20:30')",
+       " TIMESTAMP('2024-05-01 10:20:30')", " TIMESTAMP('2024-05-01 10:20:30')"},
+      // Oracle has no time of day: day zero keeps it the same moment every run.
+      {ftTime, "10:20:30", 0, oracleTime.c_str(), oracleTime.c_str(), oracleTime.c_str()},
+      {ftTime, "10:20:30", 1, " '10:20:30'", "'10:20:30'", "'10:20:30'"},
+      {ftTime, "10:20:30", 3, " '10:20:30'", "'10:20:30'", "'10:20:30'"},
+      {ftTime, "10:20:30", 4, " TIME('10:20:30')", " TIME('10:20:30')", " TIME('10:20:30')"},
+  };
+  // clang-format on
+  for (const TCase& c : cases) {
+    TObuFields r;
+    r.Add(Field("k", ftInteger, "1", true));
+    r.Add(Field("v", c.Type, c.Value));
+    const std::string what =
+        std::string(FieldTypeName(c.Type)) + " for type " + std::to_string(c.DbType);
+    EXPECT_EQ(r.BuildInsertSql("t", c.DbType),
+              std::string("insert into t(k,v)values(1,") + c.Insert + ")")
+        << what;
+    EXPECT_EQ(r.BuildUpdateSql("t", c.DbType),
+              std::string("update t set  v=") + c.Update + " where k=1")
+        << what;
+    TObuFields key;
+    key.Add(Field("v", c.Type, c.Value, true));
+    EXPECT_EQ(key.BuildKeyCondition(c.DbType), std::string("v=") + c.Key) << what;
+  }
+}
+
+TEST(SqlTextTest, BooleanKeysEmptyDatesAndNoKey) {
   TObuFields flag;
   flag.Add(Field("flag", ftBoolean, "True", true));  // a boolean key stays as read
   EXPECT_EQ(flag.BuildKeyCondition(1), "flag=True");
@@ -101,11 +150,81 @@ TEST(SqlTextTest, TimesBooleanKeysEmptyDatesAndNoKey) {
   EXPECT_THROW(empty.BuildKeyCondition(1), TConvertError);
   TObuFields bad;
   bad.Add(Field("d", ftDate, "not a date"));
-  EXPECT_THROW(bad.BuildInsertSql("t", 0), TConvertError);
+  bad.Add(Field("t", ftTime, std::string(100, '9')));
+  for (int column : {0, 1}) {
+    try {
+      bad.BuildInsertSql("t", 0);
+      ADD_FAILURE() << "a value that is no date was written";
+    } catch (const TConvertError& e) {
+      // The message names the column and the value, a long value cut short.
+      EXPECT_EQ(e.what(), column == 0 ? std::string("'not a date' in column d is not a valid "
+                                                    "date and time")
+                                      : "'" + std::string(64, '9') +
+                                            "...' in column t is not a valid date and time");
+    }
+    bad.SetValue(0, "2024-05-01");
+  }
   TObuFields noKey;
   noKey.Add(Field("a", ftString, "x"));
   EXPECT_EQ(noKey.BuildUpdateSql("t", 1), "update t set  a='x'");
   EXPECT_EQ(noKey.BuildKeyCondition(1), "");
+}
+
+// A NULL of any type is the keyword null wherever a literal statement
+// carries a value; an empty value of the same type is not.
+TEST(SqlTextTest, NullIsWrittenAsNullForEveryTypeAndDialect) {
+  struct TCase {
+    TFieldType Type;
+    const char* EmptyInsert[5];  // the non-NULL empty value, per database type
+  };
+  // clang-format off
+  const TCase cases[] = {
+      {ftString, {"''", "''", "''", "''", "''"}},
+      {ftMemo, {"''", "''", "''", "''", "''"}},
+      {ftFixedChar, {"''", "''", "''", "''", "''"}},
+      {ftInteger, {"0", "0", "0", "0", "0"}},
+      {ftBCD, {"0", "0", "0", "0", "0"}},
+      {ftFloat, {"0", "0", "0", "0", "0"}},
+      {ftBoolean, {"0", "0", "0", "0", "0"}},
+      {ftDate, {"null", "null", "null", "null", "null"}},
+      {ftTime, {"null", "null", "null", "null", "null"}},
+      {ftDateTime, {"null", "null", "null", "null", "null"}},
+      {ftBlob, {"EMPTY_BLOB()", "convert(image,0x)", "convert(image,0x)", "convert(image,0x)",
+                "EMPTY_BLOB()"}},
+      {ftOraClob, {"EMPTY_BLOB()", "convert(image,0x)", "convert(image,0x)",
+                   "convert(image,0x)", "EMPTY_CLOB()"}},
+  };
+  // clang-format on
+  for (const TCase& c : cases) {
+    for (int dbType = 0; dbType <= 4; ++dbType) {
+      const std::string what =
+          std::string(FieldTypeName(c.Type)) + " for type " + std::to_string(dbType);
+      TObuField null = Field("v", c.Type, "");
+      null.IsNull = true;
+      TObuFields r;
+      r.Add(Field("k", ftString, "1", true));
+      r.Add(null);
+      EXPECT_TRUE(r.IsNull(1)) << what;
+      EXPECT_EQ(r.BuildInsertSql("t", dbType), "insert into t(k,v)values('1',null)") << what;
+      EXPECT_EQ(r.BuildUpdateSql("t", dbType), "update t set  v=null  where k='1'") << what;
+
+      TObuFields empty;
+      empty.Add(Field("k", ftString, "1", true));
+      empty.Add(Field("v", c.Type, ""));
+      EXPECT_FALSE(empty.IsNull(1)) << what;
+      EXPECT_EQ(empty.BuildInsertSql("t", dbType),
+                std::string("insert into t(k,v)values('1',") + c.EmptyInsert[dbType] + ")")
+          << what;
+    }
+  }
+  // The texts that compare keys read a NULL key as the empty text.
+  TObuFields key;
+  TObuField k = Field("k", ftString, "", true);
+  k.IsNull = true;
+  key.Add(k);
+  key.Add(Field("n", ftInteger, "2", true));
+  EXPECT_EQ(key.KeyText(), ":2");
+  EXPECT_EQ(key.BuildKeyCondition(1), "k='' and n=2");
 }
 
 TEST(SqlTextTest, SingleQuotesAreDoubledEverywhere) {
@@ -136,11 +255,11 @@ TEST(SqlTextTest, LargeObjectLiterals) {
   TObuField f;
   f.DataType = ftBlob;
   EXPECT_EQ(f.HexToRawLiteral(), "EMPTY_BLOB()");
-  EXPECT_EQ(f.ImageLiteral(), "convert(image,0x0)");
   EXPECT_EQ(f.BlobLiteral(), "EMPTY_BLOB()");
   EXPECT_EQ(f.ClobLiteral(), "EMPTY_CLOB()");
+  EXPECT_EQ(f.ImageLiteral(), "convert(image,0x)");
   f.BlobData = std::string("\x00\xab'z", 4);
-  EXPECT_EQ(f.HexToRawLiteral(), "hextoraw(00AB277A)");
+  EXPECT_EQ(f.HexToRawLiteral(), "hextoraw('00AB277A')");
   EXPECT_EQ(f.ImageLiteral(), "convert(image,0x00AB277A)");
   EXPECT_EQ(f.BlobLiteral(), std::string("BLOB('\x00\xab''z ')", 14));
   EXPECT_EQ(f.ClobLiteral(), "CLOB('0x00AB277A')");
@@ -155,9 +274,9 @@ TEST(SqlTextTest, LargeObjectLiterals) {
   blob.FieldName = "b";
   blob.DataType = ftBlob;
   r.Add(blob);
-  EXPECT_EQ(r.BuildInsertSql("t", 0), "insert into t(c,b)values(hextoraw(6869),EMPTY_BLOB())");
+  EXPECT_EQ(r.BuildInsertSql("t", 0), "insert into t(c,b)values(hextoraw('6869'),EMPTY_BLOB())");
   EXPECT_EQ(r.BuildInsertSql("t", 1),
-            "insert into t(c,b)values(convert(image,0x6869),convert(image,0x0))");
+            "insert into t(c,b)values(convert(image,0x6869),convert(image,0x))");
   EXPECT_EQ(r.BuildInsertSql("t", 4), "insert into t(c,b)values(CLOB('0x6869'),EMPTY_BLOB())");
 }
 
@@ -184,6 +303,21 @@ TEST(RecordTest, ClonesShareColumnsButNotValues) {
   EXPECT_EQ(a.Count(), 2);
   EXPECT_EQ(b.KeyText(), "changed");
   EXPECT_EQ(b.BlobData(1), std::string("\x01\x02", 2));
+
+  // The null state belongs to one slot and survives changes of the others.
+  b.SetNull(0);
+  b.SetValue(2, "12345");
+  EXPECT_TRUE(b.IsNull(0));
+  EXPECT_EQ(b.Value(0), "");
+  EXPECT_FALSE(b.IsNull(1));
+  EXPECT_EQ(b.BlobData(1), std::string("\x01\x02", 2));
+  EXPECT_EQ(b.Value(2), "12345");
+  EXPECT_FALSE(a.IsNull(0));
+  b.SetValue(0, "");
+  b.SetBlobData(1, "");
+  EXPECT_FALSE(b.IsNull(0)) << "an empty text is a value";
+  EXPECT_FALSE(b.IsNull(1)) << "no bytes are a value";
+  EXPECT_TRUE(b.GetItem(1).BlobData.empty());
 }
 
 }  // namespace
