@@ -38,6 +38,7 @@
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/TextFile.h"
+#include "services/uAlertService.h"
 #include "services/uLogService.h"
 #include "services/uReportService.h"
 #include "shell/uAboutDialog.h"
@@ -339,6 +340,7 @@ int main(int argc, char** argv) {
   ShootWindows(data);
   ShootController(scratch.path() + "/home");
 
+  StopAlertService();
   StopLogService();
   StopReportService();
   return Failures == 0 ? 0 : 1;
