@@ -16,6 +16,7 @@
 #include "services/uLogService.h"
 #include "services/uReportService.h"
 #include "shell/uAboutDialog.h"
+#include "shell/uApplication.h"
 #include "shell/uConfigDialog.h"
 #include "shell/uInstanceEditorBinding.h"
 #include "shell/uMain.h"
@@ -36,11 +37,7 @@ constexpr std::chrono::seconds kThreadGrace{3};
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Kelvor"));
-  QGuiApplication::setApplicationDisplayName(QStringLiteral("Kelvor"));
-  // The main window may live in the tray with no window shown; the program
-  // ends when the main window closes, not when the last window goes.
-  QApplication::setQuitOnLastWindowClosed(false);
+  InitApplication();
 
   // The log folder is taken from the current directory and the report folder
   // from the program folder: both are the program folder's siblings.

@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+#include "shell/uDialogs.h"
 #include "shell/uIcons.h"
 
 namespace kelvor {
@@ -16,8 +17,7 @@ constexpr int kHeight = 250;
 TAboutDialog::TAboutDialog(QWidget* Parent) : QDialog(Parent) {
   setObjectName(QStringLiteral("TAboutDialog"));
   setWindowTitle(QString::fromUtf8("关于Vantrel"));
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  TDialogs::FixedFrame(*this);
   setFixedSize(kWidth, kHeight);
 
   // The picture fills the window; the texts and the button lie on it.

@@ -1,13 +1,18 @@
 #include "shell/uDialogs.h"
 
-#include <QGuiApplication>
-#include <QScreen>
-
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
-#include <QMessageBox>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QPointer>
+#include <QScreen>
 #include <QTimer>
+#include <QTreeView>
 #include <deque>
 
 namespace kelvor {
@@ -22,6 +27,34 @@ struct TTestHooks {
   QStringList Shown;
 };
 
+// The chooser's list with sizes and dates in the program's locale: the file
+// model writes them in the system's, which on a non-Chinese system is English.
+class TChooserModel : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+
+  QVariant data(const QModelIndex& Index, int Role) const override {
+    auto* files = dynamic_cast<QFileSystemModel*>(sourceModel());
+    if (Role != Qt::DisplayRole || !files || (Index.column() != 1 && Index.column() != 3))
+      return QIdentityProxyModel::data(Index, Role);
+    const QModelIndex source = mapToSource(Index);
+    if (Index.column() == 3)
+      return QLocale().toString(files->lastModified(source), QStringLiteral("yyyy-MM-dd HH:mm"));
+    if (files->isDir(source)) return QIdentityProxyModel::data(Index, Role);
+    return QLocale().formattedDataSize(files->size(source));
+  }
+};
+
+// The folder of the file chosen last in this run (any chooser).
+QString& LastChosenFolder() {
+  static QString folder;
+  return folder;
+}
+
+void RememberChoice(const QString& Path) {
+  if (!Path.isEmpty()) LastChosenFolder() = QFileInfo(Path).absolutePath();
+}
+
 TTestHooks& Hooks() {
   static TTestHooks hooks;
   return hooks;
@@ -31,10 +64,11 @@ const QString kTitle = QStringLiteral("Kelvor");
 
 QString NextFileName(const QString& Kind, const QString& Filter, const QString& StartFolder) {
   TTestHooks& h = Hooks();
-  h.Shown << Kind + ":" + Filter + ":" + StartFolder;
+  h.Shown << Kind + ":" + Filter + ":" + TDialogs::ChooserFolder(StartFolder);
   if (h.FileNames.empty()) return QString();
   QString path = h.FileNames.front();
   h.FileNames.pop_front();
+  RememberChoice(path);
   return path;
 }
 
@@ -49,10 +83,10 @@ bool TDialogs::AskOkCancel(QWidget* Parent, const QString& Text) {
     h.Answers.pop_front();
     return ok;
   }
-  QMessageBox box(QMessageBox::Warning, kTitle, Text, QMessageBox::Ok | QMessageBox::Cancel,
-                  Parent);
-  box.setDefaultButton(QMessageBox::Ok);
-  return box.exec() == QMessageBox::Ok;
+  std::unique_ptr<QMessageBox> box =
+      MakeMessageBox(Parent, QMessageBox::Warning, Text, QMessageBox::Ok | QMessageBox::Cancel);
+  box->setDefaultButton(QMessageBox::Ok);
+  return box->exec() == QMessageBox::Ok;
 }
 
 void TDialogs::ShowMessage(QWidget* Parent, const QString& Text) {
@@ -61,23 +95,75 @@ void TDialogs::ShowMessage(QWidget* Parent, const QString& Text) {
     h.Shown << Text;
     return;
   }
-  QMessageBox box(QMessageBox::NoIcon, kTitle, Text, QMessageBox::Ok, Parent);
-  box.exec();
+  MakeMessageBox(Parent, QMessageBox::NoIcon, Text, QMessageBox::Ok)->exec();
+}
+
+std::unique_ptr<QMessageBox> TDialogs::MakeMessageBox(QWidget* Parent, QMessageBox::Icon Icon,
+                                                      const QString& Text,
+                                                      QMessageBox::StandardButtons Buttons) {
+  auto box = std::make_unique<QMessageBox>(Icon, kTitle, Text, Buttons, Parent);
+  FixedFrame(*box);
+  return box;
+}
+
+QString TDialogs::ChooserFolder(const QString& StartFolder) {
+  if (!StartFolder.isEmpty() && QFileInfo(StartFolder).isDir())
+    return QFileInfo(StartFolder).absoluteFilePath();
+  const QString last = LastChosenFolder();
+  if (!last.isEmpty() && QFileInfo(last).isDir()) return last;
+  return QDir::homePath();
+}
+
+QString TDialogs::LastFolder() {
+  return LastChosenFolder();
+}
+
+std::unique_ptr<QFileDialog> TDialogs::MakeFileChooser(QWidget* Parent, const QString& Filter,
+                                                       const QString& StartFolder, bool Save) {
+  auto chooser =
+      std::make_unique<QFileDialog>(Parent, QString(), ChooserFolder(StartFolder), Filter);
+  // Qt's own chooser, whose texts follow the program's translations; a
+  // desktop's native one speaks the desktop's language.
+  chooser->setOption(QFileDialog::DontUseNativeDialog);
+  chooser->setProxyModel(new TChooserModel(chooser.get()));
+  // Size, type and date show whole; the name takes the rest.
+  if (auto* files = chooser->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    QHeaderView* header = files->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+  }
+  chooser->setAcceptMode(Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  chooser->setFileMode(Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  return chooser;
 }
 
 QString TDialogs::OpenFileName(QWidget* Parent, const QString& Filter, const QString& StartFolder) {
   if (Hooks().On) return NextFileName(QStringLiteral("open"), Filter, StartFolder);
-  return QFileDialog::getOpenFileName(Parent, QString(), StartFolder, Filter);
+  std::unique_ptr<QFileDialog> chooser = MakeFileChooser(Parent, Filter, StartFolder, false);
+  if (chooser->exec() != QDialog::Accepted || chooser->selectedFiles().isEmpty()) return QString();
+  const QString path = chooser->selectedFiles().first();
+  RememberChoice(path);
+  return path;
 }
 
 QString TDialogs::SaveFileName(QWidget* Parent, const QString& Filter, const QString& StartFolder,
                                const QString& DefaultSuffix) {
   if (Hooks().On) return NextFileName(QStringLiteral("save"), Filter, StartFolder);
-  QFileDialog chooser(Parent, QString(), StartFolder, Filter);
-  chooser.setAcceptMode(QFileDialog::AcceptSave);
-  chooser.setDefaultSuffix(DefaultSuffix);
-  if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return QString();
-  return chooser.selectedFiles().first();
+  std::unique_ptr<QFileDialog> chooser = MakeFileChooser(Parent, Filter, StartFolder, true);
+  chooser->setDefaultSuffix(DefaultSuffix);
+  if (chooser->exec() != QDialog::Accepted || chooser->selectedFiles().isEmpty()) return QString();
+  const QString path = chooser->selectedFiles().first();
+  RememberChoice(path);
+  return path;
+}
+
+void TDialogs::FixedFrame(QWidget& Dialog) {
+  // The customize hint makes the listed hints the whole request; without
+  // it window managers add their default buttons.
+  Dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                        Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                        Qt::MSWindowsFixedSizeDialogHint);
 }
 
 int TDialogs::ExecModal(QDialog& Dialog) {
@@ -123,6 +209,7 @@ void TDialogs::ResetTestHooks() {
   h.FileNames.clear();
   h.Drivers.clear();
   h.Shown.clear();
+  LastChosenFolder().clear();
 }
 
 void TDialogs::CenterOnScreen(QWidget& Window) {

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -28,6 +29,7 @@
 #include "platform/TextFile.h"
 #include "shell/uDatatypeChecker.h"
 #include "shell/uDialogs.h"
+#include "shell/uListColumns.h"
 #include "shell/uQtText.h"
 #include "tasks/uInstance.h"
 
@@ -116,8 +118,7 @@ const char* const kNumberMessage = "请输入合法的数字!";
 TKelvorInstanceDialog::TKelvorInstanceDialog(QWidget* Parent) : QDialog(Parent) {
   setObjectName(QStringLiteral("TKelvorInstanceDialog"));
   setWindowTitle(T("数据同步定义"));
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  TDialogs::FixedFrame(*this);
 
   pgcMain = new QTabWidget(this);
   pgcMain->setObjectName(QStringLiteral("pgcMain"));
@@ -183,6 +184,8 @@ TKelvorInstanceDialog::TKelvorInstanceDialog(QWidget* Parent) : QDialog(Parent) 
   connect(cmbOperationType, &QComboBox::currentIndexChanged, this,
           [this] { cmbOperationTypeChange(); });
   connect(btnSelectFile, &QToolButton::clicked, this, [this] { btnSelectFileClick(); });
+  connect(cmbdstdbtype, &QComboBox::currentIndexChanged, this, [this] { cmbdstdbtypeChange(); });
+  connect(btnSelectFileDst, &QToolButton::clicked, this, [this] { btnSelectFileDstClick(); });
   connect(btnLoadCommands, &QPushButton::clicked, this, [this] { btnLoadCommandsClick(); });
   for (QPushButton* b : {btnTestSrcDB, btnTestDstDb})
     connect(b, &QPushButton::clicked, this, [this, b] {
@@ -194,6 +197,7 @@ TKelvorInstanceDialog::TKelvorInstanceDialog(QWidget* Parent) : QDialog(Parent) 
 
   cmbScheduleModeChange();
   cmbsrcdbtypeChange();
+  cmbdstdbtypeChange();
   cmbOperationTypeChange();
   // The options page sets the height: the editors of the other pages take
   // what is left instead of stretching the dialog.
@@ -248,6 +252,11 @@ QWidget* TKelvorInstanceDialog::BuildOptionsPage() {
   cmbdstdbtype = DropDown("cmbdstdbtype", {"oracle", "sqlserver", "Access", "odbc", "db2"}, conn);
   txtServerDst = Edit("txtServerDst", conn);
   txt_dstdbname = Edit("txt_dstdbname", conn, "目的数据库服务名");
+  // A database file is as often the destination as the source.
+  btnSelectFileDst = new QToolButton(conn);
+  btnSelectFileDst->setObjectName(QStringLiteral("btnSelectFileDst"));
+  btnSelectFileDst->setText(QStringLiteral("..."));
+  btnSelectFileDst->setEnabled(false);
   txt_dstdbuser = Edit("txt_dstdbuser", conn);
   txt_dstdbpwd = Edit("txt_dstdbpwd", conn);
   for (QLineEdit* pwd : {txt_srcdbpwd, txt_dstdbpwd}) {
@@ -263,6 +272,10 @@ QWidget* TKelvorInstanceDialog::BuildOptionsPage() {
   srcName->setSpacing(2);
   srcName->addWidget(txt_srcdbName, 1);
   srcName->addWidget(btnSelectFile);
+  auto* dstName = new QHBoxLayout;
+  dstName->setSpacing(2);
+  dstName->addWidget(txt_dstdbname, 1);
+  dstName->addWidget(btnSelectFileDst);
   auto* connGrid = new QGridLayout(conn);
   connGrid->setHorizontalSpacing(8);
   connGrid->addWidget(Label("源类型", conn), 0, 0);
@@ -282,7 +295,7 @@ QWidget* TKelvorInstanceDialog::BuildOptionsPage() {
   connGrid->addWidget(Label("目的服务器", conn), 1, 3);
   connGrid->addWidget(txtServerDst, 1, 4);
   connGrid->addWidget(Label("目的数据库*", conn), 2, 3);
-  connGrid->addWidget(txt_dstdbname, 2, 4);
+  connGrid->addLayout(dstName, 2, 4);
   connGrid->addWidget(Label("用户*", conn), 3, 3);
   connGrid->addWidget(txt_dstdbuser, 3, 4);
   connGrid->addWidget(Label("登陆口令*", conn), 4, 3);
@@ -439,8 +452,8 @@ QWidget* TKelvorInstanceDialog::BuildDependPage() {
   ListView2->setObjectName(QStringLiteral("ListView2"));
   ListView2->setRootIsDecorated(false);
   ListView2->setHeaderLabels({T("任务名称"), T("版本")});
-  ListView2->setColumnWidth(0, 120);
-  ListView2->setColumnWidth(1, 130);
+  ListView2->setColumnWidth(0, ColumnWidthInChars(*ListView2, *ListView2->header(), 0, 16));
+  ListView2->setColumnWidth(1, ColumnWidthInChars(*ListView2, *ListView2->header(), 1, 17));
   ListView2->setEnabled(false);
   btnAddExclusive = Button("btnAddExclusive", "增加(&A)", exclusive);
   btnAddExclusive->setEnabled(false);
@@ -675,9 +688,27 @@ void TKelvorInstanceDialog::cmbOperationTypeChange() {
   pgcContent->setCurrentWidget(script ? TabCmd : tabRecord);
 }
 
+void TKelvorInstanceDialog::cmbdstdbtypeChange() {
+  btnSelectFileDst->setEnabled(cmbdstdbtype->currentIndex() == dbAccess);
+}
+
+namespace {
+// Chooses a database file for Field, opening where its current file lies.
+void ChooseDatabaseFile(QWidget* Parent, QLineEdit* Field) {
+  const QString current = Field->text().trimmed();
+  const QString folder = current.isEmpty() ? QString() : QFileInfo(current).absolutePath();
+  const QString path =
+      TDialogs::OpenFileName(Parent, QString::fromUtf8(kDatabaseFileFilter), folder);
+  if (!path.isEmpty()) Field->setText(path);
+}
+}  // namespace
+
 void TKelvorInstanceDialog::btnSelectFileClick() {
-  const QString path = TDialogs::OpenFileName(this, QStringLiteral("mdb (*.mdb)"), QString());
-  if (!path.isEmpty()) txt_srcdbName->setText(path);
+  ChooseDatabaseFile(this, txt_srcdbName);
+}
+
+void TKelvorInstanceDialog::btnSelectFileDstClick() {
+  ChooseDatabaseFile(this, txt_dstdbname);
 }
 
 void TKelvorInstanceDialog::btnLoadCommandsClick() {
@@ -707,6 +738,7 @@ void TKelvorInstanceDialog::FormShow() {
 
 void TKelvorInstanceDialog::FormActivate() {
   cmbsrcdbtypeChange();
+  cmbdstdbtypeChange();
   cmbOperationTypeChange();
 }
 

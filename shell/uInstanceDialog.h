@@ -36,6 +36,10 @@ namespace kelvor {
 
 class TgDataModule;
 
+// The database file choosers' filter: SQLite files, Access files, all files.
+inline constexpr const char* kDatabaseFileFilter =
+    "SQLite 数据库 (*.db *.sqlite *.sqlite3);;Access 数据库 (*.mdb *.accdb);;所有文件 (*)";
+
 class TKelvorInstanceDialog : public QDialog, public TInstanceEditor {
   Q_OBJECT
 
@@ -73,8 +77,10 @@ class TKelvorInstanceDialog : public QDialog, public TInstanceEditor {
   void btnCancelClick();
   void cmbScheduleModeChange();
   void cmbsrcdbtypeChange();
+  void cmbdstdbtypeChange();
   void cmbOperationTypeChange();
   void btnSelectFileClick();
+  void btnSelectFileDstClick();
   void btnLoadCommandsClick();
   void SpeedButton1Click();
   void TimerMessageTimer();
@@ -106,6 +112,7 @@ class TKelvorInstanceDialog : public QDialog, public TInstanceEditor {
   QComboBox* cmbdstdbtype = nullptr;
   QLineEdit* txtServerDst = nullptr;
   QLineEdit* txt_dstdbname = nullptr;
+  QToolButton* btnSelectFileDst = nullptr;
   QLineEdit* txt_dstdbuser = nullptr;
   QLineEdit* txt_dstdbpwd = nullptr;
   QPushButton* btnTestSrcDB = nullptr;

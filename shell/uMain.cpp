@@ -24,6 +24,7 @@
 #include "shell/uAboutDialog.h"
 #include "shell/uDialogs.h"
 #include "shell/uIcons.h"
+#include "shell/uListColumns.h"
 #include "shell/uQtText.h"
 
 namespace kelvor {
@@ -204,9 +205,6 @@ void TfrmMain::BuildCentralArea() {
   ListViewInstances->setObjectName(QStringLiteral("ListViewInstances"));
   ListViewInstances->setHorizontalHeaderLabels(
       {T("序号"), T("任务"), T("开始时间"), T("结束时间"), T("状态"), T("激活状态"), T("描述")});
-  const int widths[mcColumnCount] = {50, 160, 100, 100, 100, 70, 250};
-  for (int c = 0; c < mcColumnCount; ++c)
-    ListViewInstances->setColumnWidth(c, widths[c]);
   for (int c : {mcStart, mcEnd, mcState})
     ListViewInstances->horizontalHeaderItem(c)->setTextAlignment(Qt::AlignCenter);
   for (int c : {mcNumber, mcMission, mcActivation, mcNote})
@@ -222,6 +220,23 @@ void TfrmMain::BuildCentralArea() {
   ListViewInstances->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ListViewInstances->setWordWrap(false);
   ListViewInstances->setIconSize(QSize(16, 16));
+  // The columns of the controller's fixed texts show them whole at the
+  // list's font; the task's name and note elide, their tooltip holding the
+  // whole text.
+  const QHeaderView& header = *ListViewInstances->horizontalHeader();
+  auto fit = [&](int Column, const QStringList& Texts, bool WithIcon = false) {
+    ListViewInstances->setColumnWidth(
+        Column, ColumnWidthFor(*ListViewInstances, header, Column, Texts, WithIcon));
+  };
+  fit(mcNumber, {QStringLiteral("999")}, true);
+  ListViewInstances->setColumnWidth(mcMission,
+                                    ColumnWidthInChars(*ListViewInstances, header, mcMission, 22));
+  fit(mcStart, {QStringLiteral("88:88")});
+  fit(mcEnd, {QStringLiteral("88:88")});
+  fit(mcState, {T(SyncText::Running), T(SyncText::Stopped)});
+  fit(mcActivation, {T(SyncText::Activated), T(SyncText::NotActivated)});
+  ListViewInstances->setColumnWidth(mcNote,
+                                    ColumnWidthInChars(*ListViewInstances, header, mcNote, 30));
   ListViewInstances->setContextMenuPolicy(Qt::CustomContextMenu);
   // The selection stays as visible without the focus as with it.
   QPalette palette = ListViewInstances->palette();
@@ -288,8 +303,16 @@ void TfrmMain::BuildStatusBar() {
     bar->addWidget(l, Stretch);
     return l;
   };
-  StatusPanel0 = panel("StatusPanel0", 100, 0);
-  StatusPanel1 = panel("StatusPanel1", 300, 0);
+  // At least as wide as the window was drawn, and wide enough for the
+  // texts the controller puts there at the desktop's font.
+  auto fitting = [bar](int Width, const QStringList& Texts) {
+    for (const QString& text : Texts)
+      Width = std::max(Width, bar->fontMetrics().horizontalAdvance(text) + 16);
+    return Width;
+  };
+  StatusPanel0 = panel("StatusPanel0", fitting(100, {T(SyncText::MissionCount) + "99999"}), 0);
+  StatusPanel1 = panel("StatusPanel1",
+                       fitting(300, {T(SyncText::SelectToEdit), T(SyncText::SelectToExport)}), 0);
   StatusPanel2 = panel("StatusPanel2", 0, 1);
   StatusPanel2->setText(T("Kelvor 数据库同步工具  版本 ") + QStringLiteral(KELVOR_VERSION));
 }
@@ -341,7 +364,12 @@ void TfrmMain::BeginMissionUpdate() {
 }
 
 void TfrmMain::EndMissionUpdate() {
-  if (FUpdateDepth > 0 && --FUpdateDepth == 0) ListViewInstances->setUpdatesEnabled(true);
+  if (FUpdateDepth > 0 && --FUpdateDepth == 0) {
+    // A rebuilt list without a selected row shows no focus frame either:
+    // the frame Qt leaves on the first cell reads as a half-made selection.
+    if (SelectedMissionRow() < 0) ListViewInstances->selectionModel()->clearCurrentIndex();
+    ListViewInstances->setUpdatesEnabled(true);
+  }
 }
 
 void TfrmMain::ClearMissionRows() {

@@ -1,9 +1,12 @@
 #include "shell/uMissionDialog.h"
 
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include "shell/uListColumns.h"
 
 namespace kelvor {
 
@@ -19,8 +22,8 @@ TMissionDialog::TMissionDialog(QWidget* Parent) : QDialog(Parent) {
   lvInstance->setSelectionMode(QAbstractItemView::SingleSelection);
   lvInstance->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvInstance->setHeaderLabels({QString::fromUtf8("任务名称"), QString::fromUtf8("版本信息")});
-  lvInstance->setColumnWidth(0, 150);
-  lvInstance->setColumnWidth(1, 100);
+  lvInstance->setColumnWidth(0, ColumnWidthInChars(*lvInstance, *lvInstance->header(), 0, 20));
+  lvInstance->setColumnWidth(1, ColumnWidthInChars(*lvInstance, *lvInstance->header(), 1, 12));
 
   btnOk = new QPushButton(QString::fromUtf8("选择(S)"), this);
   btnOk->setObjectName(QStringLiteral("btnOk"));

@@ -1,6 +1,7 @@
 #include "shell/uMissionReportDialog.h"
 
 #include <QDateEdit>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -10,7 +11,9 @@
 #include <QTableWidget>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "shell/uListColumns.h"
 #include "shell/uQtText.h"
 
 namespace kelvor {
@@ -45,12 +48,20 @@ TMissionReportDialog::TMissionReportDialog(QWidget* Parent) : QDialog(Parent) {
       {QString::fromUtf8("任务"), QString::fromUtf8("开始时间"), QString::fromUtf8("结束时间"),
        QString::fromUtf8("更新记录数"), QString::fromUtf8("返回码"),
        QString::fromUtf8("结果信息")});
-  const int widths[kColumnCount] = {120, 80, 80, 80, 60, 190};
-  for (int c = 0; c < kColumnCount; ++c) {
-    listviewReport->setColumnWidth(c, widths[c]);
+  for (int c = 0; c < kColumnCount; ++c)
     listviewReport->horizontalHeaderItem(c)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  }
-  listviewReport->horizontalHeader()->setStretchLastSection(true);
+  // Widths from the list's font: the task's name elides (its tooltip holds
+  // it whole), the times, counts and codes show whole, and the result
+  // column grows with its longest text (FitResultColumn).
+  const QHeaderView& header = *listviewReport->horizontalHeader();
+  listviewReport->setColumnWidth(0, ColumnWidthInChars(*listviewReport, header, 0, 16));
+  const QStringList samples[] = {{},
+                                 {QStringLiteral("88:88")},
+                                 {QStringLiteral("88:88")},
+                                 {QStringLiteral("99999999")},
+                                 {QStringLiteral("-1")}};
+  for (int c = 1; c < kResultColumn; ++c)
+    listviewReport->setColumnWidth(c, ColumnWidthFor(*listviewReport, header, c, samples[c]));
   listviewReport->horizontalHeader()->setHighlightSections(false);
   listviewReport->verticalHeader()->hide();
   listviewReport->verticalHeader()->setDefaultSectionSize(
@@ -60,6 +71,7 @@ TMissionReportDialog::TMissionReportDialog(QWidget* Parent) : QDialog(Parent) {
   listviewReport->setSelectionMode(QAbstractItemView::SingleSelection);
   listviewReport->setEditTriggers(QAbstractItemView::NoEditTriggers);
   listviewReport->setWordWrap(false);
+  listviewReport->viewport()->installEventFilter(this);
 
   RichDetail = new QTextEdit(this);
   RichDetail->setObjectName(QStringLiteral("RichDetail"));
@@ -99,6 +111,10 @@ TMissionReportDialog::TMissionReportDialog(QWidget* Parent) : QDialog(Parent) {
 
 void TMissionReportDialog::Clear() {
   listviewReport->setRowCount(0);
+  // The detail belonged to a row of the day that was shown before.
+  RichDetail->clear();
+  FResultWidth = 0;
+  FitResultColumn();
 }
 
 void TMissionReportDialog::AddRow(const std::vector<std::string>& Columns) {
@@ -106,9 +122,33 @@ void TMissionReportDialog::AddRow(const std::vector<std::string>& Columns) {
   listviewReport->insertRow(row);
   for (int c = 0; c < kColumnCount; ++c) {
     // A missing column has no item, so the row can tell "no text" apart.
-    if (c < static_cast<int>(Columns.size()))
-      listviewReport->setItem(row, c, new QTableWidgetItem(Q(Columns[c])));
+    if (c < static_cast<int>(Columns.size())) {
+      auto* item = new QTableWidgetItem(Q(Columns[c]));
+      item->setToolTip(item->text());
+      listviewReport->setItem(row, c, item);
+      if (c == kResultColumn)
+        FResultWidth = std::max(FResultWidth, CellTextWidth(*listviewReport, item->text()));
+    }
   }
+  FitResultColumn();
+}
+
+void TMissionReportDialog::FitResultColumn() {
+  int others = 0;
+  for (int c = 0; c < kResultColumn; ++c)
+    others += listviewReport->columnWidth(c);
+  const int rest = listviewReport->viewport()->width() - others;
+  const int header = listviewReport->horizontalHeader()->sectionSizeHint(kResultColumn);
+  // As ColumnWidthFor does, two characters to spare.
+  const int texts = FResultWidth + 2 * listviewReport->fontMetrics().averageCharWidth();
+  listviewReport->setColumnWidth(kResultColumn, std::max({texts, header, rest}));
+}
+
+bool TMissionReportDialog::eventFilter(QObject* Watched, QEvent* Event) {
+  // The list's free width changes with the dialog's size and with its
+  // vertical scroll bar coming and going.
+  if (Watched == listviewReport->viewport() && Event->type() == QEvent::Resize) FitResultColumn();
+  return QDialog::eventFilter(Watched, Event);
 }
 
 TDateTime TMissionReportDialog::ReportDate() const {

@@ -25,9 +25,11 @@ class TMissionReportDialog : public QDialog, public TReportRowSink {
  public:
   explicit TMissionReportDialog(QWidget* Parent = nullptr);
 
-  // The list as a row sink: Clear removes every row; AddRow adds one with
-  // Columns in column order (task, start, end, record count, result code,
-  // result text); missing columns stay empty, extra ones are dropped.
+  // The list as a row sink: Clear removes every row and empties the detail
+  // pane; AddRow adds one with Columns in column order (task, start, end,
+  // record count, result code, result text); missing columns stay empty,
+  // extra ones are dropped. The result column takes the width of its
+  // longest text, or the list's free width when that is more.
   void Clear() override;
   void AddRow(const std::vector<std::string>& Columns) override;
 
@@ -44,6 +46,14 @@ class TMissionReportDialog : public QDialog, public TReportRowSink {
   QSplitter* Splitter1 = nullptr;
   QTextEdit* RichDetail = nullptr;
   QPushButton* btnClose = nullptr;
+
+ protected:
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+ private:
+  void FitResultColumn();
+
+  int FResultWidth = 0;  // the widest result text of the rows shown
 };
 
 }  // namespace kelvor

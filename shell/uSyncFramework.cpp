@@ -238,6 +238,11 @@ void TSyncFramework::RefreshMissionStates() {
       FView.SetCell(row, mcState, state == 0 ? SyncText::Stopped : SyncText::Running);
       FView.SetCell(row, mcStart, channel->GetStartedAt());
       FView.SetCell(row, mcEnd, channel->GetStoppedAt());
+      // The selected task's commands follow what it now does: a task just
+      // started can be stopped without selecting it again.
+      if (row == FView.SelectedRow())
+        if (const TKelvorInstance* task = FView.RowMission(row))
+          SetMissionCommands(state, task->IsActive);
     }
     if (row == FView.SelectedRow() && channel->HasLines())
       FView.AddPaneLine(TSyncPane::Info, channel->TakeText());
@@ -305,9 +310,10 @@ void TSyncFramework::NewMission() {
   task->FileName = FMissions.Folder() + task->MissionName + ".xml";
   WriteMission(*task, task->FileName);
   if (FServiceState == TServiceState::Running && FService) FService->AddMission(task);
+  // The new task's row is the one selected after the rebuild.
+  FCurrentMission = task->MissionName;
   FillMissionList();
   SaveIndex();
-  FCurrentMission = task->MissionName;
 }
 
 void TSyncFramework::EditMission() {
@@ -362,7 +368,7 @@ void TSyncFramework::DisableMission() {
 }
 
 void TSyncFramework::ImportMission() {
-  const std::string path = FView.OpenFileName(SyncText::TaskFileFilter, "../tasks");
+  const std::string path = FView.OpenFileName(SyncText::TaskFileFilter, "");
   if (path.empty()) return;
   auto task = std::make_shared<TKelvorInstance>();
   task->LoadFromFile(path);
@@ -385,7 +391,7 @@ void TSyncFramework::ExportMission() {
     FView.ShowStatusPrompt(SyncText::SelectToExport);
     return;
   }
-  const std::string path = FView.SaveFileName(SyncText::TaskFileFilter, "./", "xml");
+  const std::string path = FView.SaveFileName(SyncText::TaskFileFilter, "", "xml");
   if (path.empty()) return;
   WriteMission(*task, path);
 }
@@ -407,16 +413,35 @@ void TSyncFramework::StopSelectedMission() {
 }
 
 void TSyncFramework::StartMission(const std::string& Name) {
+  // Whatever keeps the task from starting is said in the console: the
+  // operator clicked, and a greyed button alone explains nothing.
+  auto refuse = [&](const char* Reason) {
+    FView.AddPaneLine(TSyncPane::Console, "任务<" + Name + ">" + SyncText::NotStarted + Reason);
+  };
   // Only a running manager answers a start request; one left behind would
   // give the task a second daemon at the next start of the service.
-  if (FServiceState != TServiceState::Running || !FChannels) return;
+  if (FServiceState != TServiceState::Running || !FService || !FChannels)
+    return refuse(SyncText::ServiceNotRunning);
   std::shared_ptr<TKelvorInstance> task = FMissions.FindByName(Name);
+  if (!task) return refuse(SyncText::NoSuchMission);
+  if (!task->IsActive) return refuse(SyncText::NotActivated);
   TBroadMessage* channel = FChannels->Find(Name);
-  if (!task || !task->IsActive || !channel) return;
-  if (channel->GetRunState() == 1) return;  // its daemon already runs
+  if (channel && channel->GetRunState() == 1) return refuse(SyncText::AlreadyRunning);
+  if (!channel) {
+    // Activated after the service started, so the manager never built it
+    // a daemon: it gets one now, as a task added while the service runs.
+    FService->AddMission(task);
+    channel = FChannels->Find(Name);
+    if (!channel) return refuse(SyncText::NotAnswered);
+    WaitForRunState(channel, 1);
+    return;
+  }
   channel->SetMissionName(Name);
   channel->RequestStart();
   WaitForRunState(channel, 1);
+  // A daemon may start and end (a run-once task) between two looks at the
+  // channel; a request the manager took up was answered either way.
+  if (channel->GetRunState() != 1 && channel->IsStartRequested()) refuse(SyncText::NotAnswered);
 }
 
 void TSyncFramework::StopMission(const std::string& Name) {

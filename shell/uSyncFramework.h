@@ -122,6 +122,8 @@ class TSyncView {
   // A plain message box.
   virtual void ShowMessage(const std::string& Text) = 0;
   // File choosers; Filter in the form "xml|*.xml". Empty when cancelled.
+  // An empty StartFolder leaves the folder to the window: the one the
+  // operator chose from last, else his home folder.
   virtual std::string OpenFileName(const std::string& Filter, const std::string& StartFolder) = 0;
   virtual std::string SaveFileName(const std::string& Filter, const std::string& StartFolder,
                                    const std::string& DefaultExt) = 0;
@@ -185,6 +187,11 @@ class TSyncFramework {
 
   void FillMissionList();
   void RefreshMissionStates();
+  // Starts the task's daemon: by a start request on its channel, or, for an
+  // active task the running service has no channel for, as a task added
+  // while the service runs. Waits up to 3 s for the daemon; when the task
+  // cannot start, or the service left the request unanswered, the console
+  // says why.
   void StartMission(const std::string& Name);
   void StopMission(const std::string& Name);
 
@@ -269,6 +276,12 @@ inline constexpr const char* ConfirmExit = "确定退出VantrelKelvor?";
 inline constexpr const char* TaskFileFilter = "xml|*.xml";
 // Ours: a task file or tasks.ini that could not be written.
 inline constexpr const char* SaveFailed = "保存任务文件失败: ";
+// Ours: why "启动任务" did not start a task, after "任务<name>".
+inline constexpr const char* NotStarted = "未启动: ";
+inline constexpr const char* ServiceNotRunning = "数据同步服务没有运行，请先启动服务";
+inline constexpr const char* NoSuchMission = "任务不存在";
+inline constexpr const char* AlreadyRunning = "任务已在运行中";
+inline constexpr const char* NotAnswered = "数据同步服务没有响应启动请求";
 }  // namespace SyncText
 
 }  // namespace kelvor

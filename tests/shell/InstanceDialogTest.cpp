@@ -2,7 +2,9 @@
 // page switching, activation and the copy of a record in and out.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -189,11 +191,14 @@ TEST_F(InstanceDialogTest, OperationAndDatabaseTypesChooseThePageAndTheFileButto
         << "type " << type;
     Dlg->cmbsrcdbtype->setCurrentIndex(type % 5);
     EXPECT_EQ(Dlg->btnSelectFile->isEnabled(), type % 5 == 2) << "type " << type;
+    Dlg->cmbdstdbtype->setCurrentIndex((type + 2) % 5);
+    EXPECT_EQ(Dlg->btnSelectFileDst->isEnabled(), (type + 2) % 5 == 2) << "type " << type;
   }
-  // The destination has no file button: its type changes nothing.
+  // Each side's type governs its own button only.
   Dlg->cmbsrcdbtype->setCurrentIndex(0);
   Dlg->cmbdstdbtype->setCurrentIndex(2);
   EXPECT_FALSE(Dlg->btnSelectFile->isEnabled());
+  EXPECT_TRUE(Dlg->btnSelectFileDst->isEnabled());
 
   // Lists changed without their signals: coming back to the window (FormActivate)
   // brings button and page in line.
@@ -201,14 +206,17 @@ TEST_F(InstanceDialogTest, OperationAndDatabaseTypesChooseThePageAndTheFileButto
   {
     QSignalBlocker a(Dlg->cmbsrcdbtype);
     QSignalBlocker b(Dlg->cmbOperationType);
+    QSignalBlocker c(Dlg->cmbdstdbtype);
     Dlg->cmbsrcdbtype->setCurrentIndex(2);
     Dlg->cmbOperationType->setCurrentIndex(4);
+    Dlg->cmbdstdbtype->setCurrentIndex(0);
   }
   EXPECT_FALSE(Dlg->btnSelectFile->isEnabled());
   QWidget other;
   ShowActive(other);
   ShowActive(*Dlg);
   EXPECT_TRUE(Dlg->btnSelectFile->isEnabled());
+  EXPECT_FALSE(Dlg->btnSelectFileDst->isEnabled());
   EXPECT_EQ(Dlg->pgcContent->currentWidget(), Dlg->TabCmd);
 }
 
@@ -320,17 +328,54 @@ TEST_F(InstanceDialogTest, FileButtonsFillTheirEditors) {
   Dlg->btnLoadCommands->click();
   EXPECT_EQ(Dlg->RichCommands->toPlainText(),
             QStringLiteral("update a set b = 1\ngo\n-- note\ninsert into c values (1)"));
-  EXPECT_EQ(TDialogs::Shown().last(), QStringLiteral("open:sql (*.sql);;txt (*.txt):"));
+  // The first chooser of the run opens in the home folder.
+  EXPECT_EQ(TDialogs::Shown().last(), "open:sql (*.sql);;txt (*.txt):" + QDir::homePath());
 
   // Cancelled: nothing changes.
   Dlg->btnLoadCommands->click();
   EXPECT_EQ(Dlg->RichCommands->toPlainText().left(6), QStringLiteral("update"));
+  // The next one opens where the last file was chosen.
+  const QString folder = QString::fromStdString(dir.Path()).chopped(1);
+  EXPECT_EQ(TDialogs::Shown().last(), "open:sql (*.sql);;txt (*.txt):" + folder);
+}
 
+// Both database file buttons offer SQLite files, Access files and all files,
+// and open where the field's file lies, else where the last file was chosen.
+TEST_F(InstanceDialogTest, DatabaseFileChoosersOfferSqliteAccessAndAllFiles) {
+  test::TempDir dir;
+  const QString data = QString::fromStdString(dir.Sub("data/", true)).chopped(1);
+  const QString filter = U(kDatabaseFileFilter);
   Dlg->cmbsrcdbtype->setCurrentIndex(2);
-  TDialogs::PushFileName(QStringLiteral("/data/north.mdb"));
-  Dlg->btnSelectFile->click();
-  EXPECT_EQ(Dlg->txt_srcdbName->text(), QStringLiteral("/data/north.mdb"));
-  EXPECT_EQ(TDialogs::Shown().last(), QStringLiteral("open:mdb (*.mdb):"));
+  Dlg->cmbdstdbtype->setCurrentIndex(2);
+  struct TCase {
+    QToolButton* Button;
+    QLineEdit* Field;
+    QString Before;  // the field's text when clicked
+    QString Chosen;  // the file the operator picks; empty: cancelled
+    QString OpensIn;
+  };
+  const TCase cases[] = {
+      {Dlg->btnSelectFile, Dlg->txt_srcdbName, "", data + "/shop.db", QDir::homePath()},
+      {Dlg->btnSelectFileDst, Dlg->txt_dstdbname, "", "", data},
+      {Dlg->btnSelectFileDst, Dlg->txt_dstdbname, "/no/such/folder/x.db", "/elsewhere/n.accdb",
+       data},
+      {Dlg->btnSelectFile, Dlg->txt_srcdbName, data + "/shop.db", "", data},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Field->objectName().toStdString() + " " + c.Before.toStdString());
+    c.Field->setText(c.Before);
+    if (!c.Chosen.isEmpty()) TDialogs::PushFileName(c.Chosen);
+    c.Button->click();
+    EXPECT_EQ(TDialogs::Shown().last(), "open:" + filter + ":" + c.OpensIn);
+    EXPECT_EQ(c.Field->text(), c.Chosen.isEmpty() ? c.Before : c.Chosen);
+  }
+
+  // The chooser itself lists the three kinds.
+  std::unique_ptr<QFileDialog> chooser = TDialogs::MakeFileChooser(Dlg.get(), filter, data, false);
+  EXPECT_EQ(chooser->nameFilters(),
+            QStringList({U("SQLite 数据库 (*.db *.sqlite *.sqlite3)"),
+                         U("Access 数据库 (*.mdb *.accdb)"), U("所有文件 (*)")}));
+  EXPECT_EQ(chooser->directory().absolutePath(), data);
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QDateEdit>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -16,6 +19,7 @@
 
 #include "ControllerTestSupport.h"
 #include "GuiTestSupport.h"
+#include "platform/Paths.h"
 #include "shell/uConfigDialog.h"
 #include "shell/uMain.h"
 #include "shell/uMainView.h"
@@ -119,7 +123,70 @@ TEST_F(MainViewTest, SelectionAndCommandsReachTheController) {
 
   // The file choosers get the system's filter in Qt's form.
   Main.btnImport->trigger();
-  EXPECT_EQ(TDialogs::Shown().back(), U("open:xml (*.xml):../tasks"));
+  EXPECT_EQ(TDialogs::Shown().back(), "open:xml (*.xml):" + QDir::homePath());
+}
+
+// After New the new task's row is selected, whole, with its definition
+// shown. Import and Export open in the home folder until the operator chose
+// a file; then where he chose it.
+TEST_F(MainViewTest, NewSelectsItsRowAndChoosersOpenInTheOperatorsFolders) {
+  Listed("first", true);
+  StartUp();
+  Main.ListViewInstances->selectRow(0);
+  const std::string name = test::UniqueName("fresh");
+  Editors.Push(test::TEditorStep{true, name, nullptr});
+  Main.btnNew->trigger();
+  ASSERT_EQ(Main.MissionRowCount(), 2);
+  EXPECT_EQ(Main.MissionCell(1, mcMission), name);
+  EXPECT_EQ(Main.SelectedMissionRow(), 1);
+  EXPECT_TRUE(Main.ListViewInstances->selectionModel()->isRowSelected(1, QModelIndex()));
+  EXPECT_EQ(TfrmMain::PaneText(Main.MemoInstanceConfig),
+            Framework->Missions().FindByName(name)->SaveToText());
+
+  Main.btnImport->trigger();  // cancelled
+  EXPECT_EQ(TDialogs::Shown().back(), "open:xml (*.xml):" + QDir::homePath());
+  test::TempDir elsewhere;
+  const QString exported = QString::fromStdString(elsewhere.Path() + "fresh.xml");
+  TDialogs::PushFileName(exported);
+  Main.btnExport->trigger();
+  EXPECT_EQ(TDialogs::Shown().back(), "save:xml (*.xml):" + QDir::homePath());
+  EXPECT_TRUE(FileExists(S(exported)));
+  Main.n_importmission->trigger();
+  EXPECT_EQ(TDialogs::Shown().back(), "open:xml (*.xml):" + QFileInfo(exported).absolutePath());
+}
+
+// "启动任务" on a task activated while the service runs starts it; on a task
+// whose row does not yet show its running daemon it says so in the console.
+TEST_F(MainViewTest, StartMissionStartsTheTaskOrSaysWhyNot) {
+  auto watched = Listed("watched", true);
+  auto later = Listed("later", false);
+  StartUp();
+  TBroadMessage* channel = GetBroadMessageHandler()->Find(watched->MissionName);
+  ASSERT_NE(channel, nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return channel->GetRunState() == 1; }, 5000));
+  // A rebuilt list shows every row stopped until the next tick.
+  Main.TimerMessage->stop();
+  Framework->FillMissionList();
+
+  Main.ListViewInstances->selectRow(0);
+  ASSERT_TRUE(Main.btnStartMission->isEnabled());
+  Main.btnStartMission->trigger();
+  EXPECT_TRUE(TfrmMain::PaneText(Main.MemoStatus)
+                  .ends_with("任务<" + watched->MissionName + ">未启动: 任务已在运行中"));
+
+  Main.ListViewInstances->selectRow(1);
+  Main.n_ActiveMission->trigger();
+  ASSERT_EQ(Main.SelectedMissionRow(), 1);
+  ASSERT_TRUE(Main.btnStartMission->isEnabled());
+  Main.btnStartMission->trigger();
+  TBroadMessage* started = GetBroadMessageHandler()->Find(later->MissionName);
+  ASSERT_NE(started, nullptr);
+  EXPECT_EQ(started->GetRunState(), 1);
+  // The next tick shows it running, and it can be stopped at once.
+  Framework->MessageTimer();
+  EXPECT_EQ(Main.MissionImage(1), miRunning);
+  EXPECT_TRUE(Main.btnStopMission->isEnabled());
+  EXPECT_FALSE(Main.btnStartMission->isEnabled());
 }
 
 TEST_F(MainViewTest, ConfigAndReportDialogs) {

@@ -1,6 +1,7 @@
 // The report dialog filled by the real report reader from a report file, the
 // configuration viewer and the task selection dialog.
 #include <QDateEdit>
+#include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -66,14 +67,54 @@ TEST_F(ReportDialogTest, ListShowsOneRowPerRunOfThePickedDay) {
   Dlg.listviewReport->clearSelection();
   EXPECT_EQ(Dlg.RichDetail->toPlainText(), QStringLiteral("connect to database error"));
 
-  // Another day replaces the rows; a day without a file leaves none.
+  // Another day replaces the rows, and the detail of a row that is gone;
+  // a day without a file leaves neither.
+  Dlg.listviewReport->selectRow(1);
   TReportFileHandler().LoadDay(Dlg, test::At(2024, 3, 10));
   EXPECT_EQ(Dlg.listviewReport->rowCount(), 1);
+  EXPECT_TRUE(Dlg.RichDetail->toPlainText().isEmpty());
+  Dlg.listviewReport->selectRow(0);
+  EXPECT_EQ(Dlg.RichDetail->toPlainText(), U("同步成功"));
   TReportFileHandler().LoadDay(Dlg, test::At(2024, 3, 11));
   EXPECT_EQ(Dlg.listviewReport->rowCount(), 0);
+  EXPECT_TRUE(Dlg.RichDetail->toPlainText().isEmpty());
   // The close button ends the modal run.
   TDialogs::PushModalDriver([this](QDialog&) { Dlg.btnClose->click(); });
   EXPECT_EQ(TDialogs::ExecModal(Dlg), QDialog::Accepted);
+}
+
+// The times, counts and codes show whole; the result column takes its
+// longest text whole (the list scrolls), or the free width when that is more.
+// Every cell's tooltip holds its text.
+TEST_F(ReportDialogTest, ResultTextsShowWhole) {
+  const TDateTime day = test::At(2024, 3, 9);
+  TMissionReport ok{"orders", "08:00", "08:02", 1234567, 0, "同步成功"};
+  TMissionReport failed{"a_task_with_a_rather_long_name",
+                        "09:00",
+                        "09:00",
+                        0,
+                        -1,
+                        "connect to database error ,info: [unixODBC][Driver Manager]Data source "
+                        "name not found and no default driver specified"};
+  WriteDay(day, {FormatReportLine(ok), FormatReportLine(failed)});
+  WriteDay(test::At(2024, 3, 10), {FormatReportLine(ok)});
+  test::ShowActive(Dlg);
+  QTableWidget* list = Dlg.listviewReport;
+  const QAbstractItemView& view = *list;
+
+  TReportFileHandler().LoadDay(Dlg, day);
+  for (int c = 1; c < 6; ++c) {
+    EXPECT_GE(list->columnWidth(c), view.sizeHintForColumn(c) + 2) << c;
+    EXPECT_GE(list->columnWidth(c), list->horizontalHeader()->sectionSizeHint(c)) << c;
+  }
+  EXPECT_GT(list->horizontalHeader()->length(), list->viewport()->width());
+  EXPECT_EQ(list->item(1, 0)->toolTip(), U("a_task_with_a_rather_long_name"));
+  EXPECT_EQ(list->item(1, 5)->toolTip(), list->item(1, 5)->text());
+
+  // A day of short texts: the result column fills the list.
+  TReportFileHandler().LoadDay(Dlg, test::At(2024, 3, 10));
+  EXPECT_EQ(list->horizontalHeader()->length(), list->viewport()->width());
+  Dlg.hide();
 }
 
 TEST(ConfigDialog, PanesKeepTheirTextWhenAFileIsMissingAndShowStartsOnPageOne) {

@@ -237,7 +237,7 @@ TEST_F(SyncFrameworkTest, CommandsWithoutASelectedRow) {
   EXPECT_EQ(View.WaitedMs, 0);
 }
 
-TEST_F(SyncFrameworkTest, NewTaskIsStoredListedAndIndexedKeepingTheSelection) {
+TEST_F(SyncFrameworkTest, NewTaskIsStoredListedIndexedAndSelected) {
   auto old = AddTask("old");
   Framework->FillMissionList();
   View.ClickRow(0);
@@ -267,7 +267,10 @@ TEST_F(SyncFrameworkTest, NewTaskIsStoredListedAndIndexedKeepingTheSelection) {
   ASSERT_EQ(View.RowCount(), 2);
   EXPECT_EQ(View.Cell(1, mcNote), "新任务");
   EXPECT_EQ(View.RowIcon(1), miNotActivated);
-  EXPECT_EQ(View.SelectedRow(), 0);  // the previously remembered row
+  // The new task's row is selected and shows its definition.
+  EXPECT_EQ(View.SelectedRow(), 1);
+  EXPECT_EQ(Framework->CurrentMission(), name);
+  EXPECT_EQ(View.Config(), test::PaneLines(task->SaveToText()));
 }
 
 TEST_F(SyncFrameworkTest, EditSavesTheTaskAndARenameMovesItsFileAndIndexLine) {
@@ -362,7 +365,8 @@ TEST_F(SyncFrameworkTest, ImportAddsTheTaskUnderItsNameAndSelectsIt) {
   View.FileNames = {path};
   Editors.Push(TEditorStep{true, "", nullptr});
   Framework->ImportMission();
-  EXPECT_EQ(View.Choosers, Lines(3, "open:xml|*.xml|../tasks"));
+  // The window chooses where the chooser opens.
+  EXPECT_EQ(View.Choosers, Lines(3, "open:xml|*.xml|"));
   ASSERT_EQ(Editors.Calls.size(), 2u);
   EXPECT_TRUE(Editors.Calls[1].OwnerSet);  // so that a listed name is refused
   auto task = Framework->Missions().FindByName(outside->MissionName);
@@ -384,7 +388,7 @@ TEST_F(SyncFrameworkTest, ExportWritesTheSelectedTaskElsewhere) {
   View.FileNames = {Home.Root() + "export.xml", bad};
   Framework->ExportMission();
   Framework->ExportMission();
-  EXPECT_EQ(View.Choosers, Lines(2, "save:xml|*.xml|./|xml"));
+  EXPECT_EQ(View.Choosers, Lines(2, "save:xml|*.xml||xml"));
   EXPECT_EQ(task->FileName, fileName);
   EXPECT_EQ(Reread(Home.Root() + "export.xml")->SaveToText(), task->SaveToText());
   EXPECT_EQ(View.Messages, Lines{"保存任务文件失败: " + bad});
@@ -517,6 +521,8 @@ TEST_F(ChannelRowsTest, StartAndStopAskNothingBeforeTheServiceRuns) {
   View.ClickRow(0);
   Framework->StartSelectedMission();
   EXPECT_FALSE(ChannelA->IsStartRequested());
+  EXPECT_EQ(View.Console().back(),
+            "任务<" + A->MissionName + ">未启动: 数据同步服务没有运行，请先启动服务");
   // Both task buttons stay off until the next selection.
   EXPECT_FALSE(On(TSyncControl::StartMissionButton));
   EXPECT_FALSE(On(TSyncControl::StopMissionButton));

@@ -172,17 +172,27 @@ TEST_F(SyncServiceTest, StopAndStartOneTask) {
   EXPECT_GT(View.WaitedMs, 0);
   ASSERT_TRUE(TickUntilIcon(name, miRunning));
 
-  // A second start while its daemon runs asks for nothing; nor does the start
-  // of a task that was inactive when the service started (it has no daemon
-  // until the service starts again, even once activated).
+  // A second start while its daemon runs asks for nothing and says why.
   View.WaitedMs = 0;
   Framework->StartMission(name);
   EXPECT_FALSE(ChannelOf(name)->IsStartRequested());
+  EXPECT_EQ(View.WaitedMs, 0);
+  EXPECT_EQ(View.Console().back(), "任务<" + name + ">未启动: 任务已在运行中");
+
+  // A task that was inactive when the service started has no daemon; once
+  // activated, "启动任务" gives it one as a task added while the service
+  // runs, and its row's stop command follows at the next tick.
+  EXPECT_EQ(ChannelOf(inactive->MissionName), nullptr);
   View.ClickRow(View.RowOf(inactive->MissionName));
   Framework->ActivateMission();
+  ASSERT_TRUE(On(TSyncControl::StartMissionButton));
   Framework->StartSelectedMission();
-  EXPECT_EQ(View.WaitedMs, 0);
-  EXPECT_EQ(ChannelOf(inactive->MissionName), nullptr);
+  EXPECT_EQ(RunState(inactive->MissionName), 1);
+  ASSERT_TRUE(TickUntilIcon(inactive->MissionName, miRunning));
+  EXPECT_TRUE(On(TSyncControl::StopMissionButton));
+  EXPECT_TRUE(On(TSyncControl::StopMissionMenu));
+  EXPECT_FALSE(On(TSyncControl::StartMissionButton));
+  EXPECT_TRUE(ConsoleShows("任务<" + inactive->MissionName + ">已经运行..."));
 }
 
 TEST_F(SyncServiceTest, StopServiceWaitsForEveryDaemonThenStartsAgain) {
