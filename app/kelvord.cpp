@@ -22,6 +22,7 @@
 #include <string>
 
 #include "app/kelvord_commands.h"
+#include "platform/LineText.h"
 #include "platform/Paths.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
@@ -65,7 +66,8 @@ void PrintChannels() {
   for (int i = 0; i < handler->Count(); ++i) {
     kelvor::TBroadMessage* channel = handler->GetChannel(i);
     if (!channel || !channel->HasLines()) continue;
-    const std::string name = channel->GetMissionName();
+    // The lines come escaped from the channel; the name is the task's own.
+    const std::string name = kelvor::EscapeLineText(channel->GetMissionName());
     for (const std::string& line : kelvor::SplitLines(channel->TakeText())) {
       if (name.empty())
         std::printf("%s\n", line.c_str());
