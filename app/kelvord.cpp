@@ -7,7 +7,10 @@
 // ../tasks/dbtasks/), starts the service as the desktop program does, and
 // prints every line posted to the service channel and to each task channel.
 // SIGINT or SIGTERM runs the stop sequence; --until-idle stops the same way
-// once no task daemon is running. Exit status: 0 when every run succeeded,
+// once no task daemon is running. A log or report file that cannot be
+// written (a full disk, a missing or read-only folder) is said once on
+// standard error, and again only if it failed anew after a line went through;
+// the service goes on. Exit status: 0 when every run succeeded,
 // 1 when any run or connect failed, 2 for a usage error or when no task
 // could be loaded.
 #include <signal.h>
@@ -22,6 +25,7 @@
 #include <string>
 
 #include "app/kelvord_commands.h"
+#include "platform/LineText.h"
 #include "platform/Paths.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
@@ -65,7 +69,8 @@ void PrintChannels() {
   for (int i = 0; i < handler->Count(); ++i) {
     kelvor::TBroadMessage* channel = handler->GetChannel(i);
     if (!channel || !channel->HasLines()) continue;
-    const std::string name = channel->GetMissionName();
+    // The lines come escaped from the channel; the name is the task's own.
+    const std::string name = kelvor::EscapeLineText(channel->GetMissionName());
     for (const std::string& line : kelvor::SplitLines(channel->TakeText())) {
       if (name.empty())
         std::printf("%s\n", line.c_str());
@@ -106,6 +111,12 @@ int main(int argc, char** argv) {
     Usage(stderr);
     return 2;
   }
+  // A full or unwritable log folder is said once on standard error, apart
+  // from the service's lines on standard output; the service goes on.
+  kelvor::SetWriteFailureHandler([](const std::string& Text) {
+    std::fprintf(stderr, "kelvord: %s\n", Text.c_str());
+    std::fflush(stderr);
+  });
   if (!home.empty()) {
     if (!kelvor::DirectoryExists(home)) {
       std::fprintf(stderr, "kelvord: --home %s is not a folder\n", home.c_str());

@@ -11,6 +11,7 @@
 #include "db/DbQuery.h"
 #include "engine/uKelvorOperation.h"
 #include "platform/Clock.h"
+#include "platform/LineText.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
 #include "services/uAlertService.h"
@@ -166,7 +167,11 @@ TCheckRow CheckMission(TKelvorInstance& Task) {
   return row;
 }
 
-void PrintTable(const std::vector<std::vector<std::string>>& Rows, std::FILE* Out) {
+void PrintTable(std::vector<std::vector<std::string>> Rows, std::FILE* Out) {
+  // Names and times come from task files: one row stays one line.
+  for (auto& cells : Rows)
+    for (std::string& cell : cells)
+      cell = EscapeLineText(cell);
   std::vector<size_t> widths(kCheckColumns.size(), 0);
   for (const auto& cells : Rows)
     for (size_t c = 0; c < cells.size(); ++c)
@@ -183,7 +188,8 @@ void PrintTable(const std::vector<std::vector<std::string>>& Rows, std::FILE* Ou
 
 void PrintChannel(TBroadMessage& Channel, std::FILE* Out) {
   if (!Channel.HasLines()) return;
-  const std::string name = Channel.GetMissionName();
+  // The lines come escaped from the channel; the name is the task's own.
+  const std::string name = EscapeLineText(Channel.GetMissionName());
   for (const std::string& line : SplitLines(Channel.TakeText()))
     std::fprintf(Out, "[%s] %s\n", name.c_str(), line.c_str());
   std::fflush(Out);
@@ -252,17 +258,17 @@ int CheckMissions(TInstanceCollections& Missions, std::FILE* Out) {
       notes.push_back(task->MissionName + ": " + note);
     if (row.Active && !row.CouldRun) cannotRun.push_back(task->MissionName);
   }
-  PrintTable(table, Out);
+  PrintTable(std::move(table), Out);
   if (!notes.empty()) std::fprintf(Out, "\n");
   for (const std::string& note : notes)
-    std::fprintf(Out, "%s\n", note.c_str());
+    std::fprintf(Out, "%s\n", EscapeLineText(note).c_str());
   std::fprintf(Out, "\n");
   if (cannotRun.empty()) {
     std::fprintf(Out, "every active task could run\n");
   } else {
     std::string names;
     for (const std::string& name : cannotRun)
-      names += (names.empty() ? "" : ", ") + name;
+      names += (names.empty() ? "" : ", ") + EscapeLineText(name);
     std::fprintf(Out, "%zu active task%s could not run: %s\n", cannotRun.size(),
                  cannotRun.size() == 1 ? "" : "s", names.c_str());
   }
@@ -275,8 +281,8 @@ int RunMissionNow(TInstanceCollections& Missions, const std::string& Name,
                   const std::atomic<bool>& StopSignal, std::FILE* Out) {
   std::shared_ptr<TKelvorInstance> task = Missions.FindByName(Name);
   if (!task) {
-    std::fprintf(stderr, "kelvord: no task named '%s' is listed in %s\n", Name.c_str(),
-                 Missions.IndexFileName().c_str());
+    std::fprintf(stderr, "kelvord: no task named '%s' is listed in %s\n",
+                 EscapeLineText(Name).c_str(), Missions.IndexFileName().c_str());
     return 2;
   }
   TBroadMessageHandler* handler = GetBroadMessageHandler();
@@ -312,7 +318,8 @@ int RunMissionNow(TInstanceCollections& Missions, const std::string& Name,
   runner.join();
   channel->MarkStopped();
   PrintChannel(*channel, Out);
-  std::fprintf(Out, "kelvord: task %s %s\n", Name.c_str(), ok ? "succeeded" : "failed");
+  std::fprintf(Out, "kelvord: task %s %s\n", EscapeLineText(Name).c_str(),
+               ok ? "succeeded" : "failed");
   std::fflush(Out);
   StopWriters();
   return ok ? 0 : 1;

@@ -103,7 +103,21 @@ bool WriteLines(const std::string& Path, const std::vector<std::string>& Lines) 
 bool AppendLine(const std::string& Path, std::string_view Line) {
   std::string text(Line);
   text += kCrLf;
-  return WriteWithFlags(Path, text, O_CREAT | O_APPEND, 0644);
+  int fd = ::open(Path.c_str(), O_CREAT | O_APPEND | O_WRONLY | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  struct stat st {};
+  const bool sized = ::fstat(fd, &st) == 0;
+  bool ok = WriteAll(fd, text);
+  int error = errno;
+  // A full disk may take part of the line: cut it off again, or the next line
+  // written once there is room would be glued to the torn piece.
+  if (!ok && sized) ::ftruncate(fd, st.st_size);
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  errno = error;  // the caller may say why
+  return ok;
 }
 
 bool WriteFileAtomically(const std::string& Path, std::string_view Text, unsigned Mode) {

@@ -25,7 +25,9 @@ bool ReadLines(const std::string& Path, std::vector<std::string>& Lines);
 bool WriteWholeFile(const std::string& Path, std::string_view Text);
 // Writes every line followed by CR LF, replacing the file.
 bool WriteLines(const std::string& Path, const std::vector<std::string>& Lines);
-// Appends Line and CR LF, creating the file when it is missing (never its folder).
+// Appends Line and CR LF, creating the file when it is missing (never its
+// folder). A line that cannot be written whole (a full disk) is taken out
+// again; on failure errno tells why.
 bool AppendLine(const std::string& Path, std::string_view Line);
 
 // Writes Text to a temporary file beside Path and renames it over Path, so a

@@ -8,6 +8,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/Clock.h"
+#include "platform/LineText.h"
 #include "platform/Paths.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
@@ -81,8 +82,10 @@ class TAlertRunner : public TThread {
 
  private:
   void Run(const TAlertOrder& Order) {
-    const TEnvironment env = {{"KELVOR_TASK", Order.MissionName},
-                              {"KELVOR_RESULT", Order.Result},
+    // Commands put these into a mail subject or a chat line: a name holding
+    // a line break must not add a header or a line of its own.
+    const TEnvironment env = {{"KELVOR_TASK", EscapeLineText(Order.MissionName)},
+                              {"KELVOR_RESULT", EscapeLineText(Order.Result)},
                               {"KELVOR_LOG", Order.LogFile},
                               {"KELVOR_TIME", Order.Time}};
     const TChildOutcome outcome =

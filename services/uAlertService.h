@@ -6,7 +6,7 @@
 //   command=mail -s "Kelvor: $KELVOR_TASK failed" ops@example.com < "$KELVOR_LOG"
 //
 // The command is run by /bin/sh with these environment variables:
-//   KELVOR_TASK    the task's name
+//   KELVOR_TASK    the task's name, control characters escaped as in the log
 //   KELVOR_RESULT  the result line of the run, as posted to its channel
 //   KELVOR_LOG     the full path of the day's log file
 //   KELVOR_TIME    when the run failed, "YYYY-MM-DD HH:MM:SS"

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/Clock.h"
+#include "platform/LineText.h"
 #include "platform/Locks.h"
 #include "tasks/uSchemaObjects.h"
 
@@ -10,7 +11,10 @@ namespace kelvor {
 
 void TBroadMessage::Post(std::string_view Line) {
   if (TrimText(Line).empty()) return;
-  std::string line(Line);  // copied before the lock, so the locked section is one append
+  // Taken apart into lines again by the window and by kelvord: a task name
+  // holding a line break must not make a line of its own. Escaped before the
+  // lock, so the locked section is one append.
+  std::string line = EscapeLineText(Line);
   std::lock_guard<std::mutex> lock(ChannelLock);
   Lines.push_back(std::move(line));
 }

@@ -37,8 +37,9 @@ class TBroadMessage {
   TBroadMessage(const TBroadMessage&) = delete;
   TBroadMessage& operator=(const TBroadMessage&) = delete;
 
-  // Appends Line as given, unless it holds nothing but blanks and control
-  // characters, which is dropped.
+  // Appends Line with its control characters escaped (EscapeLineText), so
+  // that it stays one line; a Line holding nothing but blanks and control
+  // characters is dropped.
   void Post(std::string_view Line);
   // All pending lines, each followed by CR LF, oldest first; empties the
   // channel. Empty when nothing is pending.

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/Clock.h"
+#include "platform/LineText.h"
 
 namespace kelvor {
 
@@ -29,7 +30,9 @@ TLogSlot& LogSlot() {
 
 std::string StampLogLine(std::string_view Text) {
   std::string line = "<" + FormatDateTime(Clock::Now()) + ">";
-  line += Text;
+  // One event, one line: a name or a statement holding line breaks must not
+  // read as further events.
+  line += EscapeLineText(Text);
   return line;
 }
 

@@ -35,8 +35,8 @@ class TLogService : public TQueuedWriter<TLogOrder, LogQueueLock> {
   std::string LineOf(const TLogOrder& Entry) const override { return Entry.Text; }
 };
 
-// "<YYYY-MM-DD HH:MM:SS>" of the current time followed by Text: the line
-// WriteLog queues.
+// "<YYYY-MM-DD HH:MM:SS>" of the current time followed by Text with its
+// control characters escaped (EscapeLineText): the line WriteLog queues.
 std::string StampLogLine(std::string_view Text);
 
 // Queues StampLogLine(Text), starting the service with "../logs/" first if

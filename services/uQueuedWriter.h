@@ -8,11 +8,15 @@
 // queue takes its own queue lock inside (write lock before queue lock). The
 // writer thread takes only the queue lock, once per Count or Extract, and
 // does all file work without a lock.
+// A writer whose file cannot be written says so once through the write
+// failure handler, and again only after a line was written in between.
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,6 +34,22 @@ namespace kelvor {
 // looks, 50 ms apart.
 inline constexpr std::chrono::milliseconds kStopWaitStep{50};
 inline constexpr std::chrono::milliseconds kStopWait = 201 * kStopWaitStep;
+
+// Receives the text saying that a writer's file cannot be written (a full
+// disk, a folder that is missing or read-only). Called on the writer's thread
+// with no lock held, or on the thread stopping the service while it holds the
+// service's write lock: it must not write to the log or the report itself,
+// and must return quickly.
+using TWriteFailureHandler = std::function<void(const std::string& Text)>;
+
+// Replaces the process-wide handler; an empty one restores the default, which
+// writes the text to standard error and posts it to the service channel of
+// the latest service start, if any, for the window's console.
+void SetWriteFailureHandler(TWriteFailureHandler Handler);
+
+// Hands "cannot write the <Kind> file <absolute Path>: <reason of Error>..."
+// to the handler.
+void SayWriteFailure(std::string_view Kind, const std::string& Path, int Error);
 
 template <typename TEntry, std::mutex& QueueLock>
 class TOrderQueue {
@@ -90,7 +110,7 @@ class TQueuedWriter : public TThread {
     while (!Terminated() && Queue->Count() > 0) {
       std::unique_ptr<TEntry> entry = Queue->Extract(0);
       if (!entry) break;
-      if (!AppendLine(path, LineOf(*entry))) return;
+      if (!Append(path, *entry)) return;
       entry.reset();
       Sleep(10);
     }
@@ -102,7 +122,7 @@ class TQueuedWriter : public TThread {
   void Drain() {
     const std::string path = FileForToday();
     while (std::unique_ptr<TEntry> entry = Queue->Extract(0))
-      AppendLine(path, LineOf(*entry));
+      Append(path, *entry);
   }
 
  protected:
@@ -124,7 +144,23 @@ class TQueuedWriter : public TThread {
     return Folder + FPrefix + FormatDayStamp(Clock::Now()) + ".txt";
   }
 
+  // A disk that stays full fails every line: only the first failure after a
+  // written line (or since the start) is said.
+  bool Append(const std::string& Path, const TEntry& Entry) {
+    if (AppendLine(Path, LineOf(Entry))) {
+      FFailing = false;
+      return true;
+    }
+    const int error = errno;
+    if (!FFailing) SayWriteFailure(FPrefix, Path, error);
+    FFailing = true;
+    return false;
+  }
+
   const std::string FPrefix;
+  // Touched only by the thread that writes: the writer, or Drain once the
+  // writer has ended.
+  bool FFailing = false;
 };
 
 // The process-wide queue and writer of one service. Every member must be

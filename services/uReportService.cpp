@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/LineText.h"
 #include "platform/Paths.h"
 #include "platform/TextFile.h"
 #include "tasks/uSchemaObjects.h"
@@ -9,17 +10,19 @@
 namespace kelvor {
 
 std::string FormatReportLine(const TMissionReport& Entry) {
-  std::string line = Entry.MissionName;
+  // The reader splits lines at line breaks and fields at TAB: no text field
+  // may hold either.
+  std::string line = EscapeLineText(Entry.MissionName);
   line += '\t';
-  line += Entry.StartTime;
+  line += EscapeLineText(Entry.StartTime);
   line += '\t';
-  line += Entry.EndTime;
+  line += EscapeLineText(Entry.EndTime);
   line += '\t';
   line += std::to_string(Entry.RecordCount);
   line += '\t';
   line += std::to_string(Entry.ResultCode);
   line += '\t';
-  line += Entry.Message;
+  line += EscapeLineText(Entry.Message);
   return line;
 }
 

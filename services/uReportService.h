@@ -36,7 +36,9 @@ struct TMissionReport {
 
 using TReportQueue = TOrderQueue<TMissionReport, ReportQueueLock>;
 
-// The six fields of Entry joined by TAB, numbers in decimal.
+// The six fields of Entry joined by TAB, numbers in decimal, the text fields
+// with their control characters escaped (EscapeLineText): the line always
+// reads back as six fields.
 std::string FormatReportLine(const TMissionReport& Entry);
 
 // The writer thread (see TQueuedWriter for Folder, Queue, Active, Flush).

@@ -28,10 +28,12 @@ TEST(BroadMessageTest, PostKeepsLinesWithTextAndTakeTextEmptiesTheChannel) {
   EXPECT_FALSE(channel.HasLines());
   channel.Post("  spaced out\t");
   channel.Post("开始连接目标和源数据库....");
+  channel.Post("任务<a\r\nb>已经运行...");
   EXPECT_TRUE(channel.HasLines());
   std::string text = "stale";
   channel.TakeText(text);
-  EXPECT_EQ(text, "  spaced out\t\r\n开始连接目标和源数据库....\r\n");
+  // Every line taken stays one line, whatever it held.
+  EXPECT_EQ(text, "  spaced out\\t\r\n开始连接目标和源数据库....\r\n任务<a\\r\\nb>已经运行...\r\n");
   EXPECT_FALSE(channel.HasLines());
   EXPECT_EQ(channel.TakeText(), "");
 }
