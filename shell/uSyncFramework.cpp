@@ -85,12 +85,18 @@ bool TSyncFramework::WriteMission(TKelvorInstance& Record, const std::string& Pa
 }
 
 bool TSyncFramework::SaveMission(TKelvorInstance& Record) {
-  // Always under its name: a renamed task's old file goes and tasks.ini
-  // names the new one, so the task is found at the next start.
-  const std::string path = FMissions.Folder() + Record.MissionName + ".xml";
+  // Under its name where that loses no other task: a renamed task's old file
+  // goes and tasks.ini names the new one, so the task is found at the next
+  // start. The catalogue says when it kept another file, or wrote none.
   try {
-    if (FMissions.SaveMission(Record)) return true;
-    WriteLog("save mission file " + path + " error");
+    std::string note;
+    const bool saved = FMissions.SaveMission(Record, &note);
+    if (!note.empty()) WriteLog(note);
+    if (saved) return true;
+    const std::string path = Record.FileName.empty()
+                                 ? FMissions.Folder() + Record.MissionName + ".xml"
+                                 : Record.FileName;
+    if (note.empty()) WriteLog("save mission file " + path + " error");
     FView.ShowMessage(SyncText::SaveFailed + path);
   } catch (const std::exception& e) {
     // The task file was written; tasks.ini was not.
@@ -307,8 +313,7 @@ void TSyncFramework::NewMission() {
   task->Owner = &FMissions;
   if (!task->EditNew()) return;
   FMissions.Add(task);
-  task->FileName = FMissions.Folder() + task->MissionName + ".xml";
-  WriteMission(*task, task->FileName);
+  SaveMission(*task);
   if (FServiceState == TServiceState::Running && FService) FService->AddMission(task);
   // The new task's row is the one selected after the rebuild.
   FCurrentMission = task->MissionName;
@@ -376,9 +381,10 @@ void TSyncFramework::ImportMission() {
   // catalogue already has, also when it is the file's unchanged name.
   task->Owner = &FMissions;
   if (!task->Edit(false)) return;
+  // Its file is made in the task folder; the chosen file stays where it is.
+  task->FileName.clear();
   FMissions.Add(task);
-  task->FileName = FMissions.Folder() + task->MissionName + ".xml";
-  WriteMission(*task, task->FileName);
+  SaveMission(*task);
   if (FServiceState == TServiceState::Running && FService) FService->AddMission(task);
   FCurrentMission = task->MissionName;
   FillMissionList();

@@ -11,8 +11,11 @@
 //    (SetExecuted, RequestStop, IsFinished, ResetRunState);
 //  - RunStartTime and RunEndTime are written by the daemon and read by the
 //    window, each whole under its own lock (TGuarded);
-//  - FailCount, NextRunDay, NextRunMonth, NextRunTime and RecordCount belong
-//    to the daemon thread.
+//  - FailCount, NextRunDay, NextRunMonth, NextRunTime, DueMinute, DueRuns
+//    and RecordCount belong to the daemon thread;
+//  - ReadProblem and the schedule fields are written on the window thread,
+//    under CatalogueLock once the record is listed, and the service manager
+//    reads them under that lock.
 #pragma once
 
 #include <atomic>
@@ -86,6 +89,11 @@ class TSyncInstance {
   std::string CheckCondition;
   TInstanceCollections* Owner = nullptr;
   std::string FileName;
+  // Why the task file was not read completely; empty when it was. Such a
+  // record is listed, so that the operator sees and repairs it, but it never
+  // runs, and its file (which holds more than the record) is never written
+  // over, until the editor confirms a whole definition.
+  std::string ReadProblem;
 
   // Run state (memory only).
   TGuarded<std::string> RunStartTime;
