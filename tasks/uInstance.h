@@ -106,6 +106,10 @@ class TSyncInstance {
   std::string NextRunTime;
   TBroadMessage* Channel = nullptr;
   int32_t RecordCount = 0;
+  // The due minute ("YYYY-MM-DD HH:MM") a planned or interval task last fell
+  // due in, and how many runs it started in it.
+  std::string DueMinute;
+  int32_t DueRuns = 0;
 
   // Task file operations.
   virtual bool LoadFromFile(const std::string& FileName) = 0;
@@ -150,6 +154,15 @@ class TKelvorInstance : public TSyncInstance {
   bool CheckNameClash(const std::string& EnteredName) const;
 
   // Schedule and run state (tasks/uInstanceSchedule.cpp).
+  // Runs a planned or interval task may start within one due minute: after
+  // a success none more, after this many failures it waits for its next moment.
+  static constexpr int32_t kRunsPerDueMinute = 3;
+  // Why the schedule can never fall due (an unknown mode or planned kind, a
+  // time point that no clock shows, a day of the month outside 1..31, an
+  // interval that is not positive); empty when it can.
+  std::string ScheduleProblem() const;
+  // ReadProblem, else ScheduleProblem: empty when the task can run.
+  std::string WhyNotRunnable() const;
   void ComputeNextRun();
   void InitSchedule();
   void SetExecuted(bool Value);
