@@ -261,11 +261,12 @@ void TSyncFramework::FillMissionList() {
   for (int i = 0, n = FMissions.Count(); i < n; ++i) {
     std::shared_ptr<TKelvorInstance> task = FMissions.GetItem(i);
     if (!task) break;
-    const int row =
-        FView.AddRow({std::to_string(i + 1), task->MissionName, task->RunStartTime.Get(),
-                      task->RunEndTime.Get(), SyncText::Stopped,
-                      task->IsActive ? SyncText::Activated : SyncText::NotActivated, task->Note},
-                     miStopped, task.get());
+    // A task that can never run says so; the service's lines say why.
+    const char* state = task->WhyNotRunnable().empty() ? SyncText::Stopped : SyncText::NotRunnable;
+    const int row = FView.AddRow(
+        {std::to_string(i + 1), task->MissionName, task->RunStartTime.Get(), task->RunEndTime.Get(),
+         state, task->IsActive ? SyncText::Activated : SyncText::NotActivated, task->Note},
+        miStopped, task.get());
     // Selected while its icon is still 0: the enabled states follow the
     // icon-0 rows.
     if (task->MissionName == FCurrentMission) FView.SelectRow(row);
