@@ -432,6 +432,9 @@ void TSyncFramework::StartMission(const std::string& Name) {
   std::shared_ptr<TKelvorInstance> task = FMissions.FindByName(Name);
   if (!task) return refuse(SyncText::NoSuchMission);
   if (!task->IsActive) return refuse(SyncText::NotActivated);
+  if (const std::string why = task->WhyNotRunnable(); !why.empty())
+    return FView.AddPaneLine(TSyncPane::Console, "任务<" + Name + ">" + SyncText::NotStarted +
+                                                     SyncText::NotRunnable + ": " + why);
   TBroadMessage* channel = FChannels->Find(Name);
   if (channel && channel->GetRunState() == 1) return refuse(SyncText::AlreadyRunning);
   if (!channel) {

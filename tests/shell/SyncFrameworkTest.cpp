@@ -5,6 +5,7 @@
 // runs of real tasks are in SyncServiceTest.cpp.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "ControllerTestSupport.h"
@@ -336,8 +337,19 @@ TEST_F(SyncFrameworkTest, ANewTaskNeverTakesAnotherTasksFileAndACutTaskCannotRun
   EXPECT_EQ(next.GetItem(0)->MissionName, other->MissionName);
   EXPECT_EQ(next.GetItem(2)->MissionName, name);
 
-  // The cut task's file holds more than its record: it is not written over.
+  // Started by hand it says why it does not start.
   View.ClickRow(1);
+  Framework->StartSelectedMission();
+  const Lines console = View.Console();
+  EXPECT_NE(std::find_if(console.begin(), console.end(),
+                         [](const std::string& Line) {
+                           return Line.find(
+                                      ">未启动: 不能运行: the file ends before its root "
+                                      "element closes") != std::string::npos;
+                         }),
+            console.end());
+
+  // The cut task's file holds more than its record: it is not written over.
   Framework->ActivateMission();
   ASSERT_EQ(View.Messages.size(), 1u);
   EXPECT_EQ(View.Messages[0], std::string("保存任务文件失败: ") + Home.TaskFolder() + "cut.xml");
