@@ -10,9 +10,10 @@
 // once no task daemon is running. A log or report file that cannot be
 // written (a full disk, a missing or read-only folder) is said once on
 // standard error, and again only if it failed anew after a line went through;
-// the service goes on. Exit status: 0 when every run succeeded,
-// 1 when any run or connect failed, 2 for a usage error or when no task
-// could be loaded.
+// the service goes on. Exit status: 0 when every run succeeded, 1 when any
+// run or connect failed or any task listed in tasks.ini could not be loaded
+// or can never run (the service says which and why), 2 for a usage error or
+// when no task could be loaded.
 #include <signal.h>
 #include <unistd.h>
 
@@ -142,12 +143,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!loaded) {
+    for (const kelvor::TLoadNote& note : missions.LoadNotes())
+      std::fprintf(stderr, "kelvord: task file %s not loaded: %s\n", note.File.c_str(),
+                   note.Reason.c_str());
     std::fprintf(stderr,
                  "kelvord: no task could be loaded: %s is missing or lists no task file "
                  "of that folder\n",
                  missions.IndexFileName().c_str());
     return 2;
   }
+  // Counted before the service starts: the manager reports each of them.
+  const int notRunnable = kelvor::CountNotRunnable(missions);
   InstallSignalHandlers();
   if (check) return kelvor::CheckMissions(missions, stdout);
   if (!runName.empty()) return kelvor::RunMissionNow(missions, runName, g_StopSignal, stdout);
@@ -179,5 +185,5 @@ int main(int argc, char** argv) {
   // Every body has returned; let the last ones finish freeing themselves.
   kelvor::WaitForAllThreads(std::chrono::seconds(10));
   const int failures = kelvor::RunStatistics().Failures.load();
-  return failures > 0 ? 1 : 0;
+  return failures > 0 || notRunnable > 0 ? 1 : 0;
 }

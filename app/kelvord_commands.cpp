@@ -138,9 +138,19 @@ TCheckRow CheckMission(TKelvorInstance& Task) {
   TCheckRow row;
   row.Active = Task.IsActive.load();
   const std::string nextDue = NextDueText(Task);
+  // What the service refuses to run: a task file not read completely, and a
+  // schedule it can never keep although a moment is found (an interval that
+  // is not positive).
+  if (!Task.ReadProblem.empty()) {
+    row.CouldRun = false;
+    row.Notes.push_back("task file: " + Task.ReadProblem);
+  }
   if (nextDue == "never") {
     row.CouldRun = false;
     row.Notes.push_back("schedule: the service would never run it");
+  } else if (const std::string why = Task.ScheduleProblem(); !why.empty()) {
+    row.CouldRun = false;
+    row.Notes.push_back("schedule: " + why);
   }
   TDbConnection source, destination;
   const std::string sourceError = TryConnect(source, Task.Source);
@@ -284,6 +294,14 @@ int RunMissionNow(TInstanceCollections& Missions, const std::string& Name,
     std::fprintf(stderr, "kelvord: no task named '%s' is listed in %s\n",
                  EscapeLineText(Name).c_str(), Missions.IndexFileName().c_str());
     return 2;
+  }
+  // Whatever its schedule, a task whose file was cut short is never run: it
+  // would run with what was read, a field map short of what was meant.
+  if (!task->ReadProblem.empty()) {
+    std::fprintf(stderr, "kelvord: task %s cannot run: %s (task file %s)\n", Name.c_str(),
+                 task->ReadProblem.c_str(), task->FileName.c_str());
+    StopWriters();
+    return 1;
   }
   TBroadMessageHandler* handler = GetBroadMessageHandler();
   TBroadMessage* channel = handler->Find(Name);

@@ -154,10 +154,38 @@ std::shared_ptr<TDaemonService> TRevoroProxyService::BuildDaemon(
   return daemon;
 }
 
+void TRevoroProxyService::ReportNotRunnable(const TKelvorInstance& Mission,
+                                            const std::string& Reason) {
+  std::string name, file;
+  {
+    std::lock_guard<std::mutex> lock(CatalogueLock);
+    name = Mission.MissionName;
+    file = Mission.FileName;
+  }
+  if (name.empty()) {
+    WriteLog("task file " + file + " cannot run: " + Reason);
+    ServiceChannel->Post("任务文件" + file + "不能运行: " + Reason);
+    return;
+  }
+  const std::string where = file.empty() ? std::string() : " (task file " + file + ")";
+  WriteLog("mission<" + name + "> cannot run: " + Reason + where);
+  ServiceChannel->Post("任务<" + name + ">不能运行: " + Reason + where);
+}
+
 void TRevoroProxyService::InitDaemons() {
+  for (const TLoadNote& note : Missions->LoadNotes()) {
+    WriteLog("task file " + note.File + " not loaded: " + note.Reason);
+    ServiceChannel->Post("任务文件" + note.File + "未加载: " + note.Reason);
+  }
   for (int i = 0; i < Missions->Count(); ++i) {
     std::shared_ptr<TKelvorInstance> task = Missions->GetItem(i);
-    if (!task || !task->IsActive) continue;
+    if (!task) continue;
+    const std::string reason = NotRunnableReason(*task, task->IsActive);
+    if (!reason.empty()) {
+      ReportNotRunnable(*task, reason);
+      continue;
+    }
+    if (!task->IsActive) continue;
     TBroadMessage* channel = ChannelOf(*task);
     if (channel->GetRunState() == 0) BuildDaemon(i, task, channel);
   }
@@ -178,9 +206,15 @@ void TRevoroProxyService::CheckRequests() {
       if (!channel) continue;
       std::shared_ptr<TKelvorInstance> task = Missions->FindByName(channel->GetMissionName());
       if (task && channel->IsStartRequested()) {
-        auto daemon = BuildDaemon(n, task, channel);
-        channel->ResetRequests();
-        daemon->Resume();
+        const std::string reason = NotRunnableReason(*task, true);
+        if (!reason.empty()) {
+          channel->ResetRequests();
+          ReportNotRunnable(*task, reason);
+        } else {
+          auto daemon = BuildDaemon(n, task, channel);
+          channel->ResetRequests();
+          daemon->Resume();
+        }
       }
       if (ServiceChannel->IsStopAllRequested()) break;
     }
@@ -192,6 +226,10 @@ void TRevoroProxyService::CheckRequests() {
 
 void TRevoroProxyService::AddMission(const std::shared_ptr<TKelvorInstance>& Mission) {
   if (!Mission || !Mission->IsActive) return;
+  if (const std::string reason = NotRunnableReason(*Mission, true); !reason.empty()) {
+    ReportNotRunnable(*Mission, reason);
+    return;
+  }
   TBroadMessage* channel = ChannelOf(*Mission);
   if (channel->GetRunState() != 0) return;
   BuildDaemon(Missions->Count() - 1, Mission, channel)->Resume();
@@ -231,6 +269,22 @@ void RequestServiceStop(TRevoroProxyService& Manager, TInstanceCollections& Miss
   for (int i = 0; i < Missions.Count(); ++i)
     if (auto task = Missions.GetItem(i)) task->RequestStop();
   Manager.Terminate();
+}
+
+std::string NotRunnableReason(const TKelvorInstance& Task, bool Watched) {
+  std::lock_guard<std::mutex> lock(CatalogueLock);
+  if (!Task.ReadProblem.empty()) return Task.ReadProblem;
+  return Watched ? Task.ScheduleProblem() : std::string();
+}
+
+int CountNotRunnable(const TInstanceCollections& Missions) {
+  int count = static_cast<int>(Missions.LoadNotes().size());
+  for (int i = 0;; ++i) {
+    std::shared_ptr<TKelvorInstance> task = Missions.GetItem(i);
+    if (!task) break;
+    if (!NotRunnableReason(*task, task->IsActive).empty()) ++count;
+  }
+  return count;
 }
 
 bool AnyDaemonRunning() {

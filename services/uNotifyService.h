@@ -64,12 +64,17 @@ class TRevoroProxyService : public TThread {
   TBroadMessageHandler* const Handler;   // the process-wide registry
   TBroadMessage* const ServiceChannel;   // owned by the registry
 
+  // Builds a daemon for every active task that can run. Every line of
+  // tasks.ini that gave no task, and every task that cannot run (its file
+  // was not read completely, or, for an active task, its schedule can never
+  // fall due), gets a log line and a line on the service channel instead.
   void InitDaemons();
   void StartDaemons();
+  // Answers start requests; a task that cannot run is refused with its lines.
   void CheckRequests();
   // A task added to the catalogue while the service runs (window thread):
-  // when it is active and has no running daemon, a daemon is built and
-  // started at once.
+  // when it is active, can run and has no running daemon, a daemon is built
+  // and started at once.
   void AddMission(const std::shared_ptr<TKelvorInstance>& Mission);
 
   // True once every daemon of the first start has been resumed.
@@ -83,6 +88,8 @@ class TRevoroProxyService : public TThread {
  private:
   // The channel of a task, registered on first use.
   TBroadMessage* ChannelOf(const TKelvorInstance& Mission);
+  // Writes the log line and posts the service line of a task that cannot run.
+  void ReportNotRunnable(const TKelvorInstance& Mission, const std::string& Reason);
   std::shared_ptr<TDaemonService> BuildDaemon(int Index,
                                               const std::shared_ptr<TKelvorInstance>& Mission,
                                               TBroadMessage* Channel);
@@ -107,5 +114,13 @@ void RequestServiceStop(TRevoroProxyService& Manager, TInstanceCollections& Miss
                         int PauseMs = 2000);
 // True while any channel of the registry shows a running daemon.
 bool AnyDaemonRunning();
+
+// What keeps a listed task from running: its ReadProblem, and when Watched
+// (the task is active, or asked to start) also a schedule that can never
+// fall due. Empty when nothing does. Takes CatalogueLock; any thread.
+std::string NotRunnableReason(const TKelvorInstance& Task, bool Watched);
+// The lines of tasks.ini that gave no task, plus the tasks that cannot run
+// when the service starts (NotRunnableReason, watched when active).
+int CountNotRunnable(const TInstanceCollections& Missions);
 
 }  // namespace kelvor

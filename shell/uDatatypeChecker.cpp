@@ -16,6 +16,9 @@ bool IsAsciiLetter(char C) {
 }  // namespace
 
 bool TDataTypeChecker::CheckMissionName(std::string_view Text) {
+  // A task without a name would be saved as a hidden ".xml" and listed as a
+  // nameless row.
+  if (Text.empty()) return false;
   for (char c : Text)
     if (!IsDigit(c) && !IsAsciiLetter(c) && c != '_') return false;
   return true;

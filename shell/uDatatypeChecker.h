@@ -10,7 +10,7 @@ namespace kelvor {
 
 class TDataTypeChecker {
  public:
-  // Every character is an ASCII letter, a digit or "_"; the empty text passes.
+  // Not empty, and every character is an ASCII letter, a digit or "_".
   static bool CheckMissionName(std::string_view Text);
   // Not empty, and every character is "0".."9" or "-" (a "-" anywhere).
   static bool CheckNumber(std::string_view Text);

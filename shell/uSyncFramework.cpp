@@ -85,12 +85,18 @@ bool TSyncFramework::WriteMission(TKelvorInstance& Record, const std::string& Pa
 }
 
 bool TSyncFramework::SaveMission(TKelvorInstance& Record) {
-  // Always under its name: a renamed task's old file goes and tasks.ini
-  // names the new one, so the task is found at the next start.
-  const std::string path = FMissions.Folder() + Record.MissionName + ".xml";
+  // Under its name where that loses no other task: a renamed task's old file
+  // goes and tasks.ini names the new one, so the task is found at the next
+  // start. The catalogue says when it kept another file, or wrote none.
   try {
-    if (FMissions.SaveMission(Record)) return true;
-    WriteLog("save mission file " + path + " error");
+    std::string note;
+    const bool saved = FMissions.SaveMission(Record, &note);
+    if (!note.empty()) WriteLog(note);
+    if (saved) return true;
+    const std::string path = Record.FileName.empty()
+                                 ? FMissions.Folder() + Record.MissionName + ".xml"
+                                 : Record.FileName;
+    if (note.empty()) WriteLog("save mission file " + path + " error");
     FView.ShowMessage(SyncText::SaveFailed + path);
   } catch (const std::exception& e) {
     // The task file was written; tasks.ini was not.
@@ -255,11 +261,12 @@ void TSyncFramework::FillMissionList() {
   for (int i = 0, n = FMissions.Count(); i < n; ++i) {
     std::shared_ptr<TKelvorInstance> task = FMissions.GetItem(i);
     if (!task) break;
-    const int row =
-        FView.AddRow({std::to_string(i + 1), task->MissionName, task->RunStartTime.Get(),
-                      task->RunEndTime.Get(), SyncText::Stopped,
-                      task->IsActive ? SyncText::Activated : SyncText::NotActivated, task->Note},
-                     miStopped, task.get());
+    // A task that can never run says so; the service's lines say why.
+    const char* state = task->WhyNotRunnable().empty() ? SyncText::Stopped : SyncText::NotRunnable;
+    const int row = FView.AddRow(
+        {std::to_string(i + 1), task->MissionName, task->RunStartTime.Get(), task->RunEndTime.Get(),
+         state, task->IsActive ? SyncText::Activated : SyncText::NotActivated, task->Note},
+        miStopped, task.get());
     // Selected while its icon is still 0: the enabled states follow the
     // icon-0 rows.
     if (task->MissionName == FCurrentMission) FView.SelectRow(row);
@@ -307,8 +314,7 @@ void TSyncFramework::NewMission() {
   task->Owner = &FMissions;
   if (!task->EditNew()) return;
   FMissions.Add(task);
-  task->FileName = FMissions.Folder() + task->MissionName + ".xml";
-  WriteMission(*task, task->FileName);
+  SaveMission(*task);
   if (FServiceState == TServiceState::Running && FService) FService->AddMission(task);
   // The new task's row is the one selected after the rebuild.
   FCurrentMission = task->MissionName;
@@ -376,9 +382,10 @@ void TSyncFramework::ImportMission() {
   // catalogue already has, also when it is the file's unchanged name.
   task->Owner = &FMissions;
   if (!task->Edit(false)) return;
+  // Its file is made in the task folder; the chosen file stays where it is.
+  task->FileName.clear();
   FMissions.Add(task);
-  task->FileName = FMissions.Folder() + task->MissionName + ".xml";
-  WriteMission(*task, task->FileName);
+  SaveMission(*task);
   if (FServiceState == TServiceState::Running && FService) FService->AddMission(task);
   FCurrentMission = task->MissionName;
   FillMissionList();
@@ -425,6 +432,9 @@ void TSyncFramework::StartMission(const std::string& Name) {
   std::shared_ptr<TKelvorInstance> task = FMissions.FindByName(Name);
   if (!task) return refuse(SyncText::NoSuchMission);
   if (!task->IsActive) return refuse(SyncText::NotActivated);
+  if (const std::string why = task->WhyNotRunnable(); !why.empty())
+    return FView.AddPaneLine(TSyncPane::Console, "任务<" + Name + ">" + SyncText::NotStarted +
+                                                     SyncText::NotRunnable + ": " + why);
   TBroadMessage* channel = FChannels->Find(Name);
   if (channel && channel->GetRunState() == 1) return refuse(SyncText::AlreadyRunning);
   if (!channel) {

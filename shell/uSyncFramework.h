@@ -282,6 +282,9 @@ inline constexpr const char* ServiceNotRunning = "数据同步服务没有运行
 inline constexpr const char* NoSuchMission = "任务不存在";
 inline constexpr const char* AlreadyRunning = "任务已在运行中";
 inline constexpr const char* NotAnswered = "数据同步服务没有响应启动请求";
+// Ours: the state of a task whose file was cut short or whose schedule can
+// never fall due.
+inline constexpr const char* NotRunnable = "不能运行";
 }  // namespace SyncText
 
 }  // namespace kelvor

@@ -44,6 +44,8 @@ bool TKelvorInstance::Edit(bool ReadOnly) {
   // catalogue's lock; the edit writes them under it too.
   std::lock_guard<std::mutex> lock(CatalogueLock);
   editor->ReadFromEditor(*this);
+  // The operator has seen and confirmed the whole definition.
+  ReadProblem.clear();
   return true;
 }
 

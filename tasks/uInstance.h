@@ -11,8 +11,11 @@
 //    (SetExecuted, RequestStop, IsFinished, ResetRunState);
 //  - RunStartTime and RunEndTime are written by the daemon and read by the
 //    window, each whole under its own lock (TGuarded);
-//  - FailCount, NextRunDay, NextRunMonth, NextRunTime and RecordCount belong
-//    to the daemon thread.
+//  - FailCount, NextRunDay, NextRunMonth, NextRunTime, DueMinute, DueRuns
+//    and RecordCount belong to the daemon thread;
+//  - ReadProblem and the schedule fields are written on the window thread,
+//    under CatalogueLock once the record is listed, and the service manager
+//    reads them under that lock.
 #pragma once
 
 #include <atomic>
@@ -86,6 +89,11 @@ class TSyncInstance {
   std::string CheckCondition;
   TInstanceCollections* Owner = nullptr;
   std::string FileName;
+  // Why the task file was not read completely; empty when it was. Such a
+  // record is listed, so that the operator sees and repairs it, but it never
+  // runs, and its file (which holds more than the record) is never written
+  // over, until the editor confirms a whole definition.
+  std::string ReadProblem;
 
   // Run state (memory only).
   TGuarded<std::string> RunStartTime;
@@ -98,6 +106,10 @@ class TSyncInstance {
   std::string NextRunTime;
   TBroadMessage* Channel = nullptr;
   int32_t RecordCount = 0;
+  // The due minute ("YYYY-MM-DD HH:MM") a planned or interval task last fell
+  // due in, and how many runs it started in it.
+  std::string DueMinute;
+  int32_t DueRuns = 0;
 
   // Task file operations.
   virtual bool LoadFromFile(const std::string& FileName) = 0;
@@ -142,6 +154,15 @@ class TKelvorInstance : public TSyncInstance {
   bool CheckNameClash(const std::string& EnteredName) const;
 
   // Schedule and run state (tasks/uInstanceSchedule.cpp).
+  // Runs a planned or interval task may start within one due minute: after
+  // a success none more, after this many failures it waits for its next moment.
+  static constexpr int32_t kRunsPerDueMinute = 3;
+  // Why the schedule can never fall due (an unknown mode or planned kind, a
+  // time point that no clock shows, a day of the month outside 1..31, an
+  // interval that is not positive); empty when it can.
+  std::string ScheduleProblem() const;
+  // ReadProblem, else ScheduleProblem: empty when the task can run.
+  std::string WhyNotRunnable() const;
   void ComputeNextRun();
   void InitSchedule();
   void SetExecuted(bool Value);

@@ -74,13 +74,30 @@ void TKelvorInstance::DeleteTaskFile() {
 
 bool TKelvorInstance::LoadFromFile(const std::string& Path) {
   FileName = Path;
+  ReadProblem.clear();
   // A missing or unreadable file reads as an empty document.
-  Scanner->LoadFromFile(Path);
+  const bool readable = Scanner->LoadFromFile(Path);
   bool ok = true;
   try {
     Scanner->Execute();
+  } catch (const std::exception& e) {
+    ok = false;
+    ReadProblem = std::string("reading stopped at a value that does not convert: ") + e.what();
   } catch (...) {
     ok = false;
+    ReadProblem = "reading stopped at an error";
+  }
+  // What was read of a file cut short looks like a whole task with fewer
+  // fields; only a document whose root element closed is taken as complete.
+  if (ok) {
+    if (!readable)
+      ReadProblem = "the file cannot be read";
+    else if (!Scanner->RootSeen())
+      ReadProblem =
+          "the file holds no task definition (it is empty, cut before its first "
+          "element, or not a task file)";
+    else if (!Scanner->RootClosed())
+      ReadProblem = "the file ends before its root element closes (it was cut short)";
   }
   Scanner->LoadFromText(std::string_view());  // the document is not kept
   return ok;
@@ -92,6 +109,8 @@ void TKelvorInstance::StartElement(const std::string& TagName, const TAttrList& 
   TSyncDataSource* side = e == "DB_SRC" ? &Source : e == "DB_DST" ? &Destination : nullptr;
   std::unique_ptr<TFieldMap> field;
   if (e == "FIELD") field = std::make_unique<TFieldMap>();
+  bool hasCommand = false, hasExactCommand = false;
+  std::string command, exactCommand;
   if (e != "DATA_OPERATION" && e != "MODE_DEFINE" && !side && e != "MAPS" && e != "SCRIPT" &&
       e != "DST_TABLE" && e != "FIELDS" && !field)
     return;  // VALIDATION and unknown elements carry nothing
@@ -138,9 +157,13 @@ void TKelvorInstance::StartElement(const std::string& TagName, const TAttrList& 
     } else if (e == "MAPS") {
       if (name == "namespace") FieldMaps.Namespace = value;
     } else if (e == "SCRIPT") {
-      if (name == "command")
-        FieldMaps.SetCommand(TFieldMapCollections::UnescapeXml(value));
-      else if (name == "validationsrc")
+      if (name == "command") {
+        hasCommand = true;
+        command = value;
+      } else if (name == "commandtext") {
+        hasExactCommand = true;
+        exactCommand = value;
+      } else if (name == "validationsrc")
         FieldMaps.SetValidationSrc(value);
       else if (name == "validationdst")
         FieldMaps.SetValidationDst(value);
@@ -165,6 +188,9 @@ void TKelvorInstance::StartElement(const std::string& TagName, const TAttrList& 
         field->IsKey = TextToBool(value);
     }
   }
+  if (hasCommand)
+    FieldMaps.SetCommand(TFieldMapCollections::CommandFromAttributes(
+        command, hasExactCommand ? &exactCommand : nullptr));
   if (field) FieldMaps.Add(std::move(field));
 }
 

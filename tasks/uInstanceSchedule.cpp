@@ -70,7 +70,48 @@ void ComputeNextRunAt(TKelvorInstance& Task, bool Executed, const TDateTime& Now
   }
 }
 
+// "HH:MM" as the clock formats it: two-digit hour 00-23, two-digit minute.
+bool IsTimeOfDay(const std::string& Text) {
+  auto digit = [&](size_t i) { return Text[i] >= '0' && Text[i] <= '9'; };
+  if (Text.size() != 5 || Text[2] != ':' || !digit(0) || !digit(1) || !digit(3) || !digit(4))
+    return false;
+  const int hour = (Text[0] - '0') * 10 + (Text[1] - '0');
+  const int minute = (Text[3] - '0') * 10 + (Text[4] - '0');
+  return hour < 24 && minute < 60;
+}
+
 }  // namespace
+
+std::string TKelvorInstance::ScheduleProblem() const {
+  switch (Mode) {
+    case modeOnce:
+      return std::string();
+    case modePlanned:
+      if (ScheduleMode != scheduleDaily && ScheduleMode != scheduleWeekly &&
+          ScheduleMode != scheduleMonthly)
+        return "its planned kind " + std::to_string(ScheduleMode) +
+               " is none of daily (0), weekly (1) or monthly (2)";
+      // The due test compares the formatted clock with the text as stored.
+      if (!IsTimeOfDay(TimePoint))
+        return "its time point \"" + TimePoint + "\" is no time of day HH:MM";
+      if (ScheduleMode == scheduleMonthly && (DaySet < 1 || DaySet > 31))
+        return "its day of the month " + std::to_string(DaySet) + " is not between 1 and 31";
+      return std::string();
+    case modeInterval:
+      // An interval of 0 would make the task due again in the minute of
+      // every run; a negative one puts the next run in the past.
+      if (TimeDistance <= 0)
+        return "its interval of " + std::to_string(TimeDistance) + " minutes is not positive";
+      return std::string();
+    default:
+      return "its schedule mode " + std::to_string(Mode) +
+             " is none of run once (0), planned (1) or fixed interval (2)";
+  }
+}
+
+std::string TKelvorInstance::WhyNotRunnable() const {
+  return ReadProblem.empty() ? ScheduleProblem() : ReadProblem;
+}
 
 void TKelvorInstance::ComputeNextRun() {
   bool executed;
@@ -103,6 +144,8 @@ void TKelvorInstance::ResetRunState() {
     Executed = false;
   }
   FailCount = 0;
+  DueMinute.clear();
+  DueRuns = 0;
 }
 
 void TKelvorInstance::RequestStop() {
@@ -120,12 +163,26 @@ bool TKelvorInstance::IsDue() {
     case modeOnce:
       return !Executed && FailCount < 3;
     case modePlanned:
-    case modeInterval:
+    case modeInterval: {
       if (now.Day != NextRunDay) return false;
-      if (FormatHHMM(now) != NextRunTime) return false;
-      Executed = false;  // ResetRunState; StopRequested is already clear
-      FailCount = 0;
+      const std::string hhmm = FormatHHMM(now);
+      if (hhmm != NextRunTime) return false;
+      // The run state starts afresh once per due minute, not at every poll:
+      // a monthly success leaves the next run on this very day and time (only
+      // its month moves on), and a failure moves nothing, so within the
+      // minute a success ends the runs and failures are retried a few times.
+      const std::string minute = FormatDate(now) + " " + hhmm;
+      if (minute != DueMinute) {
+        DueMinute = minute;
+        DueRuns = 0;
+        Executed = false;  // ResetRunState; StopRequested is already clear
+        FailCount = 0;
+      } else if (Executed || DueRuns >= kRunsPerDueMinute) {
+        return false;
+      }
+      ++DueRuns;
       return true;
+    }
     default:
       return false;
   }

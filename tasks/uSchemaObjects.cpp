@@ -175,7 +175,9 @@ std::string TFieldMapCollections::GetFieldMapText() const {
 std::string TFieldMapCollections::MapsToXml() const {
   std::string r;
   r += "  <maps namespace = \"" + EscapeAttributeValue(Namespace) + "\" >\r\n";
-  r += "    <script command=\"" + EscapeXml(Command) + "\" validationsrc=\"" +
+  const std::string exact = ExactCommandAttribute(Command);
+  r += "    <script command=\"" + CommandAttribute(Command) + "\"" +
+       (exact.empty() ? std::string() : " commandtext=\"" + exact + "\"") + " validationsrc=\"" +
        EscapeAttributeValue(ValidationSrc) + "\" validationdst=\"" +
        EscapeAttributeValue(ValidationDst) + "\" ></script>\r\n";
   r += "    <dst_table name=\"" + EscapeAttributeValue(DstTable) + "\" operationtype=\"" +
@@ -208,6 +210,28 @@ std::string TFieldMapCollections::UnescapeXml(std::string_view Text) {
   r = ReplaceAll(r, "&lt;", "<");
   r = ReplaceAll(r, "&gt;", ">");
   return ReplaceAll(r, "&nsp;&nsp;", "\r\n");
+}
+
+std::string TFieldMapCollections::CommandAttribute(std::string_view Command) {
+  // A byte 0 written as it is would end the document there.
+  return ReplaceAll(EscapeXml(EncodeScript(Command)), std::string_view("\0", 1), "&#0;");
+}
+
+std::string TFieldMapCollections::CommandFromAttribute(std::string_view Value) {
+  return DecodeScript(EncodeScript(UnescapeXml(Value)));
+}
+
+std::string TFieldMapCollections::ExactCommandAttribute(std::string_view Command) {
+  if (CommandFromAttribute(ReadBackAttributeValue(CommandAttribute(Command))) == Command)
+    return std::string();
+  return EscapeAttributeValueExactly(Command);
+}
+
+std::string TFieldMapCollections::CommandFromAttributes(std::string_view CommandValue,
+                                                        const std::string* ExactValue) {
+  if (ExactValue && ReadBackAttributeValue(CommandAttribute(*ExactValue)) == CommandValue)
+    return *ExactValue;
+  return CommandFromAttribute(CommandValue);
 }
 
 }  // namespace kelvor

@@ -1,10 +1,12 @@
 // The field map of a task: destination table, operation type, command and
 // validation scripts, and the ordered source-to-destination column pairs.
 //
-// TFieldMapCollections owns its TFieldMap entries. Command, ValidationSrc and
-// ValidationDst are kept in their stored (encoded) form and read through the
-// getters, which decode. Not thread-safe: a field map belongs to its task
-// record and is changed on the window thread only, while no run uses it.
+// TFieldMapCollections owns its TFieldMap entries. The command is kept exactly
+// as written, so the SQL that runs is the SQL the operator wrote, whatever
+// entity-like text it holds. ValidationSrc and ValidationDst are kept in
+// their stored (encoded) form and read through the getters, which decode.
+// Not thread-safe: a field map belongs to its task record and is changed on
+// the window thread only, while no run uses it.
 #pragma once
 
 #include <cstdint>
@@ -45,14 +47,14 @@ class TFieldMapCollections {
   // The entry at Index, or nullptr when the index is out of range.
   TFieldMap* GetItem(int Index) const;
 
-  void SetCommand(std::string_view Text) { Command = EncodeScript(Text); }
-  std::string GetCommand() const { return DecodeScript(Command); }
+  void SetCommand(std::string_view Text) { Command = Text; }
+  std::string GetCommand() const { return Command; }
   void SetValidationSrc(std::string_view Text) { ValidationSrc = EncodeScript(Text); }
   std::string GetValidationSrc() const { return DecodeScript(ValidationSrc); }
   void SetValidationDst(std::string_view Text) { ValidationDst = EncodeScript(Text); }
   std::string GetValidationDst() const { return DecodeScript(ValidationDst); }
   // The stored forms, as written to the task file.
-  const std::string& StoredCommand() const { return Command; }
+  std::string StoredCommand() const { return EncodeScript(Command); }
   const std::string& StoredValidationSrc() const { return ValidationSrc; }
   const std::string& StoredValidationDst() const { return ValidationDst; }
 
@@ -72,6 +74,26 @@ class TFieldMapCollections {
   // Escaping of the stored command for the task file's command attribute.
   static std::string EscapeXml(std::string_view Text);
   static std::string UnescapeXml(std::string_view Text);
+
+  // The command attribute of the task file, as every installation writes
+  // it: EscapeXml of the stored form. Not every command survives it (entity
+  // references, "&lt" letters, tabs and lone line breaks change on the way).
+  static std::string CommandAttribute(std::string_view Command);
+  // What a command attribute means, given its value as the reader hands it
+  // over (references already resolved): the inverse of the above wherever
+  // one exists, and the meaning files of other installations have always had.
+  static std::string CommandFromAttribute(std::string_view Value);
+  // The exact command attribute, written beside the command attribute only
+  // for a command that the latter does not bring back byte for byte; empty
+  // when none is needed. Other installations ignore it and read the command
+  // attribute as ever.
+  static std::string ExactCommandAttribute(std::string_view Command);
+  // The command a script element carries: CommandValue and ExactValue as the
+  // reader hands them over (ExactValue null when absent). The exact value
+  // counts only while the command attribute is still the one written with
+  // it, so a command edited by hand in the file is never overruled.
+  static std::string CommandFromAttributes(std::string_view CommandValue,
+                                           const std::string* ExactValue);
 
  private:
   std::string Command;

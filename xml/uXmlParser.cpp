@@ -122,6 +122,7 @@ void TXmlParser::ClearPart() {
   FPartStart = nullptr;
   FPartEnd = nullptr;
   FPartAttributes.Clear();
+  FPartClosed = false;
 }
 
 bool TXmlParser::Spend(size_t Bytes) {
@@ -249,6 +250,7 @@ void TXmlParser::ParseTag() {
   p = gt ? static_cast<const char*>(gt) + 1 : FEnd;
   FPartKind = kind;
   FPartEnd = p;
+  FPartClosed = gt != nullptr;
   FCurr = p;
   // Declared types and defaults belong to the tags that open an element.
   const TElemDef* elem =

@@ -334,6 +334,9 @@ class TXmlParser {
   const char* PartStart() const { return FPartStart; }
   const char* PartEnd() const { return FPartEnd; }
   const TAttrList& PartAttributes() const { return FPartAttributes; }
+  // For a tag: whether its closing ">" stood in the document. A tag cut off
+  // by the end of the document is still reported, with this false.
+  bool PartClosed() const { return FPartClosed; }
 
   // What a pass may expand in all (see kMinExpansion).
   size_t ExpansionLimit() const {
@@ -424,6 +427,7 @@ class TXmlParser {
   const char* FPartStart = nullptr;
   const char* FPartEnd = nullptr;
   TAttrList FPartAttributes;
+  bool FPartClosed = false;
 
   TEntityStack FNesting;
   std::vector<const TEntityDef*> FActiveParameterEntities;

@@ -22,8 +22,13 @@ TCustomXmlScanner::~TCustomXmlScanner() = default;
 
 void TCustomXmlScanner::Execute() {
   StopScan = false;
+  FRootSeen = false;
+  FRootClosed = false;
+  FRootElement.clear();
+  FRootDepth = 0;
   FParser.Rewind();
   while (!StopScan && FParser.NextPart()) {
+    TrackRoot();
     const TAttrList& attrs = FParser.PartAttributes();
     switch (FParser.PartKind()) {
       case ptXmlProlog:
@@ -57,6 +62,28 @@ void TCustomXmlScanner::Execute() {
       case ptNone:
         break;
     }
+  }
+}
+
+void TCustomXmlScanner::TrackRoot() {
+  const TPartKind kind = FParser.PartKind();
+  if (FRootClosed || (kind != ptStartTag && kind != ptEmptyTag && kind != ptEndTag)) return;
+  const std::string& name = FParser.PartName();
+  if (!FRootSeen) {
+    if (kind == ptEndTag) return;  // closes nothing that was opened
+    FRootSeen = true;
+    FRootElement = name;
+    if (kind == ptEmptyTag)
+      FRootClosed = FParser.PartClosed();
+    else
+      FRootDepth = 1;
+    return;
+  }
+  if (name != FRootElement) return;
+  if (kind == ptStartTag) {
+    ++FRootDepth;
+  } else if (kind == ptEndTag && FParser.PartClosed() && FParser.Nesting().Count() == 0) {
+    if (--FRootDepth == 0) FRootClosed = true;
   }
 }
 

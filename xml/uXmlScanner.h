@@ -88,6 +88,15 @@ class TCustomXmlScanner {
   void Execute();
   bool StopScan = false;
 
+  // After Execute: whether the document's first element was closed, by an
+  // end tag of its name ending in ">" that stood in the document itself (not
+  // in an entity's text), or by being one complete empty-element tag. False
+  // when the document held no element or ended before its first one closed:
+  // a file cut short. Elements of the same name nested in it must close first.
+  bool RootClosed() const { return FRootClosed; }
+  // Whether Execute met any element at all.
+  bool RootSeen() const { return FRootSeen; }
+
   TScannerXmlParser& XmlParser() { return FParser; }
   const TScannerXmlParser& XmlParser() const { return FParser; }
 
@@ -135,8 +144,14 @@ class TCustomXmlScanner {
  private:
   friend class TScannerXmlParser;
   void DispatchDeclaration(const TDtdObject& Declaration);
+  // Follows the current tag part for RootClosed.
+  void TrackRoot();
 
   TScannerXmlParser FParser;
+  bool FRootSeen = false;
+  bool FRootClosed = false;
+  std::string FRootElement;
+  int FRootDepth = 0;  // open elements named FRootElement
 };
 
 // The scanner with its event slots open to assignment.

@@ -205,5 +205,32 @@ TEST(KelvordRunTest, TerminateDuringTheRunRollsItBack) {
   EXPECT_EQ(home.DestinationScalar("select count(*) from t"), "0");
 }
 
+TEST(KelvordRunTest, ATaskFileCutShortIsCheckedAsSuchAndNeverRun) {
+  TInstallation home;
+  auto cut = home.CopyTask("cut");
+  AddListedTask(home, *cut);
+  const std::string text = ReadFileOrEmpty(cut->FileName);
+  WriteFileOrDie(cut->FileName, text.substr(0, text.find("<field src= \"name\"") + 10));
+  auto zero = home.CopyTask("zero");
+  zero->Mode = modeInterval;
+  zero->TimeDistance = 0;
+  AddListedTask(home, *zero);
+
+  ASSERT_EQ(RunKelvord(home, {"--check"}), 1) << KelvordOutput(home);
+  std::string out = KelvordOutput(home);
+  for (const char* note : {"cut: task file: the file ends before its root element closes",
+                           "zero: schedule: its interval of 0 minutes is not positive",
+                           "2 active tasks could not run: cut, zero"})
+    EXPECT_NE(out.find(note), std::string::npos) << note << "\n" << out;
+
+  ASSERT_EQ(RunKelvord(home, {"--run", "cut"}), 1) << KelvordOutput(home);
+  out = KelvordOutput(home);
+  EXPECT_NE(out.find("kelvord: task cut cannot run: the file ends before its root element closes"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(home.DestinationScalar("select count(*) from t"), "0");
+  EXPECT_TRUE(home.ReportLines(Clock::Now()).empty());
+}
+
 }  // namespace
 }  // namespace kelvor

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "DbTestSupport.h"
@@ -95,6 +96,37 @@ TEST(KelvordTest, FailedRunGivesStatusOneAndLogLines) {
   EXPECT_NE(log.find("connect to database error ,info: "), std::string::npos) << log;
   EXPECT_NE(log.find("mission<broken> execute 3 times fail!"), std::string::npos) << log;
   EXPECT_TRUE(home.ReportLines(Clock::Now()).empty());
+}
+
+TEST(KelvordTest, ListedTasksThatCannotRunAreSaidAndGiveStatusOne) {
+  TInstallation home;
+  AddTask(home, "good", opInsert);
+  const std::string folder = home.TaskFolder();
+  const std::string good = test::ReadFileOrEmpty(folder + "good.xml");
+  test::WriteFileOrDie(folder + "cut.xml", good.substr(0, good.find("<field src= \"name\"") + 10));
+  test::WriteFileOrDie(folder + "empty.xml", "");
+  ASSERT_EQ(::mkfifo((folder + "fifo.xml").c_str(), 0600), 0);
+  auto zero = home.CopyTask("zero");
+  zero->Mode = modeInterval;
+  zero->TimeDistance = 0;
+  home.StoreTask(*zero);
+  home.WriteIndex(
+      {"good.xml", "missing.xml", "fifo.xml", "empty.xml", "cut.xml", "zero.xml", "good.xml"});
+  ASSERT_EQ(Wait(Start(home, {"--until-idle"})), 1) << Output(home);
+
+  const std::string out = Output(home);
+  for (const std::string& line : std::vector<std::string>{
+           "任务文件" + folder + "missing.xml未加载: the file does not exist",
+           "任务文件" + folder + "fifo.xml未加载: it is not a regular file",
+           "任务文件" + folder + "good.xml未加载: it is listed more than once",
+           "任务文件" + folder + "empty.xml不能运行: the file holds no task definition",
+           "任务<good>不能运行: the file ends before its root element closes",
+           "任务<zero>不能运行: its interval of 0 minutes is not positive",
+           "[good] 同步操作成功执行."})
+    EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+  EXPECT_NE(TodaysLog(home).find("task file " + folder + "fifo.xml not loaded"), std::string::npos);
+  EXPECT_EQ(home.ReportLines(Clock::Now()).size(), 1u);  // the whole task, once
+  EXPECT_EQ(home.DestinationScalar("select count(*) from t"), "3");
 }
 
 TEST(KelvordTest, UsageErrorsAndMissingTasksGiveStatusTwo) {

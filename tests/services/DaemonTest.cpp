@@ -140,23 +140,50 @@ TEST_F(DaemonTest, IntervalTaskRunsEveryIntervalAfterTheLastRun) {
   ASSERT_TRUE(daemon->WaitFor(std::chrono::seconds(20)));
 }
 
-TEST_F(DaemonTest, FailedDailyTaskRunsAgainTheNextDay) {
+TEST_F(DaemonTest, FailingDailyTaskRunsThreeTimesInItsMinuteThenTheNextDay) {
   auto task = Home.FailingTask("daily_bad");
   task->Mode = modePlanned;
   task->ScheduleMode = scheduleDaily;
   task->TimePoint = "10:30";
   Clock.Set(At(2026, 12, 7, 10, 30, 0));
   auto daemon = Start(task);
-  // Within the due minute every poll retries.
-  ASSERT_TRUE(WaitUntil([&] { return RunsSoFar() >= 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return RunsSoFar() == 3; }));
+  TThread::Sleep(1000);  // five more polls in the same minute
+  EXPECT_EQ(RunsSoFar(), 3);
   Clock.Set(At(2026, 12, 7, 10, 31, 0));
   TThread::Sleep(500);
-  const int runs = RunsSoFar();
-  TThread::Sleep(500);
-  EXPECT_EQ(RunsSoFar(), runs);
+  EXPECT_EQ(RunsSoFar(), 3);
+  std::vector<std::string> failures;
+  for (const auto& line : Home.LogLines(At(2026, 12, 7)))
+    if (line.find("mission<daily_bad>") != std::string::npos) failures.push_back(line.substr(21));
+  EXPECT_EQ(failures, (std::vector<std::string>{"mission<daily_bad> execute 1 times fail!",
+                                                "mission<daily_bad> execute 2 times fail!",
+                                                "mission<daily_bad> execute 3 times fail!"}));
 
   Clock.Set(At(2026, 12, 8, 10, 30, 0));
-  ASSERT_TRUE(WaitUntil([&] { return RunsSoFar() > runs; }));
+  ASSERT_TRUE(WaitUntil([&] { return RunsSoFar() == 6; }));
+  task->RequestStop();
+  ASSERT_TRUE(daemon->WaitFor(std::chrono::seconds(20)));
+  EXPECT_EQ(RunsSoFar(), 6);
+}
+
+TEST_F(DaemonTest, MonthlyTaskThatSucceededRunsOnceInItsMinute) {
+  auto task = Home.CopyTask("monthly");
+  task->Mode = modePlanned;
+  task->ScheduleMode = scheduleMonthly;
+  task->DaySet = 7;
+  task->TimePoint = "10:30";
+  Clock.Set(At(2026, 12, 7, 10, 29, 59));
+  auto daemon = Start(task);
+  ASSERT_TRUE(WaitUntil([&] { return TaskChannel->GetRunState() == 1; }));
+  Clock.Set(At(2026, 12, 7, 10, 30, 0));
+  ASSERT_TRUE(WaitUntil([&] { return RunsSoFar() == 1 && task->RunEndTime.Get() == "10:30"; }));
+  TThread::Sleep(1000);  // five more polls in the same minute
+  EXPECT_EQ(RunsSoFar(), 1);
+  EXPECT_EQ(Home.ReportLines(At(2026, 12, 7)).size(), 1u);
+
+  Clock.Set(At(2027, 1, 7, 10, 30, 0));  // the same day of the next month
+  ASSERT_TRUE(WaitUntil([&] { return RunsSoFar() >= 2; }));
   task->RequestStop();
   ASSERT_TRUE(daemon->WaitFor(std::chrono::seconds(20)));
 }

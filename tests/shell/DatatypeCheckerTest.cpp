@@ -17,11 +17,11 @@ struct TCheckCase {
 
 TEST(DataTypeChecker, EachCheckAcceptsAndRefuses) {
   const TCheckCase cases[] = {
-      // ASCII letters, digits and underscore only.
+      // ASCII letters, digits and underscore only, and not none.
       {"name",
        C::CheckMissionName,
-       {"", "Orders_2024_a", "_"},
-       {"orders-2024", "orders 2024", "订单", "caf\xc3\xa9", "a.b"}},
+       {"Orders_2024_a", "_"},
+       {"", "orders-2024", "orders 2024", "订单", "caf\xc3\xa9", "a.b"}},
       // Only a double quote and angle brackets are refused.
       {"text", C::CheckText, {"", "版本 1.0 & 'x' |;"}, {"1.0>", "<", "a\"b"}},
       // Digits and minus signs anywhere.

@@ -83,6 +83,7 @@ struct TBadInput {
 TEST_F(InstanceDialogTest, EachCheckRefusesWithItsMessageAndFocus) {
   const TBadInput cases[] = {
       {"txtMissionName", "bad-name", "任务名请输入合法的英文和数字!", false},
+      {"txtMissionName", "", "任务名请输入合法的英文和数字!", false},
       {"txtVersion", "1.0>", kMarkup, true},
       {"txt_srcdbUser", "<u", kMarkup, true},
       {"txt_srcdbName", "a\"b", kMarkup, true},

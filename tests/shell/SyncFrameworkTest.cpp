@@ -5,6 +5,7 @@
 // runs of real tasks are in SyncServiceTest.cpp.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "ControllerTestSupport.h"
@@ -305,6 +306,54 @@ TEST_F(SyncFrameworkTest, EditSavesTheTaskAndARenameMovesItsFileAndIndexLine) {
   ASSERT_EQ(next.Count(), 2);
   EXPECT_EQ(next.GetItem(1)->MissionName, name);
   EXPECT_EQ(next.GetItem(1)->FileName, Home.TaskFolder() + name + ".xml");
+}
+
+TEST_F(SyncFrameworkTest, ANewTaskNeverTakesAnotherTasksFileAndACutTaskCannotRun) {
+  // Listed: a task kept in the file a new task's name would give, and a task
+  // file cut short.
+  const std::string name = test::UniqueName("taken");
+  auto other = Home.CopyTask(test::UniqueName("other"));
+  other->FileName = Home.TaskFolder() + name + ".xml";
+  ASSERT_TRUE(other->WriteTaskFile(other->FileName));
+  const std::string whole = Home.CopyTask(test::UniqueName("cut"))->SaveToText();
+  const std::string cut = whole.substr(0, whole.find("<field src= \"name\"") + 10);
+  test::WriteFileOrDie(Home.TaskFolder() + "cut.xml", cut);
+  Home.WriteIndex({name + ".xml", "cut.xml"});
+  StartUp();
+  EXPECT_EQ(View.Cell(0, mcState), "已停止");
+  EXPECT_EQ(View.Cell(1, mcState), "不能运行");
+
+  Editors.Push(TEditorStep{true, name, nullptr});
+  Framework->NewMission();
+  EXPECT_TRUE(View.Messages.empty());
+  auto added = Framework->Missions().GetItem(2);
+  ASSERT_EQ(added->MissionName, name);
+  EXPECT_EQ(added->FileName, Home.TaskFolder() + name + "_2.xml");
+  EXPECT_EQ(Reread(other->FileName)->MissionName, other->MissionName);
+  TInstanceCollections next;
+  next.SetFolder(Home.TaskFolder());
+  ASSERT_TRUE(next.LoadAll());
+  ASSERT_EQ(next.Count(), 3);
+  EXPECT_EQ(next.GetItem(0)->MissionName, other->MissionName);
+  EXPECT_EQ(next.GetItem(2)->MissionName, name);
+
+  // Started by hand it says why it does not start.
+  View.ClickRow(1);
+  Framework->StartSelectedMission();
+  const Lines console = View.Console();
+  EXPECT_NE(std::find_if(console.begin(), console.end(),
+                         [](const std::string& Line) {
+                           return Line.find(
+                                      ">未启动: 不能运行: the file ends before its root "
+                                      "element closes") != std::string::npos;
+                         }),
+            console.end());
+
+  // The cut task's file holds more than its record: it is not written over.
+  Framework->ActivateMission();
+  ASSERT_EQ(View.Messages.size(), 1u);
+  EXPECT_EQ(View.Messages[0], std::string("保存任务文件失败: ") + Home.TaskFolder() + "cut.xml");
+  EXPECT_EQ(test::ReadFileOrEmpty(Home.TaskFolder() + "cut.xml"), cut);
 }
 
 TEST_F(SyncFrameworkTest, DeleteAsksThenRemovesFileEntryAndRow) {

@@ -122,16 +122,104 @@ TEST_F(InstanceScheduleTest, PlannedKindsAndTheirEdgeCases) {
   }
 }
 
-TEST_F(InstanceScheduleTest, DailyFailureMovesNothing) {
-  Planned(scheduleDaily, At(2026, 12, 7, 17, 29, 0));
-  ASSERT_TRUE(DueAt(At(2026, 12, 7, 17, 30, 0)));
-  Task.RecordFailure();
-  EXPECT_TRUE(DueAt(At(2026, 12, 7, 17, 30, 20)));  // due again, count reset
-  EXPECT_EQ(Task.FailCount, 0);
-  Task.RecordFailure();
-  EXPECT_FALSE(DueAt(At(2026, 12, 7, 17, 31, 0)));
-  EXPECT_FALSE(DueAt(At(2026, 12, 8, 17, 30, 0)));
-  EXPECT_TRUE(DueAt(At(2027, 1, 7, 17, 30, 0)));  // the same day of the month recurs
+// Within one due minute of a planned or interval task, with the clock
+// pinned: after a success no further run; after a failure a retry, three
+// runs in all, and then (the daemon computing afresh once the minute is
+// over) the next moment of the schedule.
+struct TDueMinuteCase {
+  const char* What;
+  int Mode, Kind, Set;  // Kind and Set as in TPlanCase; Set is the interval for Mode 2
+  TDateTime Start, Due;
+  TDateTime Next, NextAfterSuccess;
+};
+
+TEST_F(InstanceScheduleTest, OneSuccessOrThreeFailuresPerDueMinute) {
+  const int P = modePlanned, I = modeInterval;
+  // clang-format off
+  const TDueMinuteCase cases[] = {
+      {"daily", P, scheduleDaily, 0, At(2026, 12, 7, 17, 0), At(2026, 12, 7, 17, 30),
+       At(2026, 12, 8, 17, 30), At(2026, 12, 8, 17, 30)},
+      {"weekly on Tuesdays", P, scheduleWeekly, 2, At(2026, 12, 7, 17, 0),
+       At(2026, 12, 8, 17, 30), At(2026, 12, 15, 17, 30), At(2026, 12, 15, 17, 30)},
+      {"monthly on the 7th", P, scheduleMonthly, 7, At(2026, 12, 7, 17, 0),
+       At(2026, 12, 7, 17, 30), At(2027, 1, 7, 17, 30), At(2027, 1, 7, 17, 30)},
+      // Counted from the end of the successful run, or from the end of the
+      // minute of failures.
+      {"every 12 minutes", I, 0, 12, At(2026, 12, 7, 17, 18), At(2026, 12, 7, 17, 30),
+       At(2026, 12, 7, 17, 43), At(2026, 12, 7, 17, 42)},
+  };
+  // clang-format on
+  for (const TDueMinuteCase& c : cases) {
+    for (bool success : {true, false}) {
+      SCOPED_TRACE(std::string(c.What) + (success ? ", success" : ", failures"));
+      Task.Mode = c.Mode;
+      Task.ScheduleMode = c.Kind;
+      Task.WeekSet = Task.DaySet = Task.TimeDistance = c.Set;
+      Task.TimePoint = "17:30";
+      Clock.Set(c.Start);
+      Task.ResetRunState();
+      Task.InitSchedule();
+      int runs = 0;
+      // A poll every 200 ms for the whole minute.
+      for (int ms = 0; ms < 60000; ms += 200) {
+        if (!DueAt(AddSeconds(c.Due, ms / 1000))) continue;
+        ++runs;
+        if (success)
+          Task.SetExecuted(true);
+        else
+          Task.RecordFailure();
+      }
+      EXPECT_EQ(runs, success ? 1 : 3);
+      Clock.Set(AddSeconds(c.Due, 60));
+      if (!success) Task.ComputeNextRun();
+      EXPECT_FALSE(DueAt(AddSeconds(c.Due, 60)));
+      const TDateTime next = success ? c.NextAfterSuccess : c.Next;
+      EXPECT_EQ(Task.NextRunDay, next.Day);
+      EXPECT_EQ(Task.NextRunTime, FormatHHMM(next));
+      EXPECT_TRUE(DueAt(next));
+    }
+  }
+}
+
+// A schedule that can never fall due is told from one that can.
+TEST_F(InstanceScheduleTest, SchedulesThatCanNeverFallDueSaySo) {
+  const struct {
+    int Mode, Kind, Day, Interval;
+    const char* TimePoint;
+    const char* Problem;  // a part of it; "" for none
+  } cases[] = {
+      {modeOnce, 9, 0, 0, "", ""},
+      {modePlanned, scheduleDaily, 0, 0, "00:00", ""},
+      {modePlanned, scheduleWeekly, 0, 0, "23:59", ""},  // weekday 0: Sundays
+      {modePlanned, scheduleMonthly, 31, 0, "17:30", ""},
+      {modeInterval, 0, 0, 1, "", ""},
+      {3, 0, 0, 0, "", "schedule mode 3"},
+      {99, 0, 0, 0, "", "schedule mode 99"},
+      {modePlanned, 3, 0, 0, "17:30", "planned kind 3"},
+      {modePlanned, scheduleDaily, 0, 0, "99:30", "time point \"99:30\""},
+      {modePlanned, scheduleDaily, 0, 0, "24:00", "time point"},
+      {modePlanned, scheduleWeekly, 0, 0, "12:60", "time point"},
+      {modePlanned, scheduleDaily, 0, 0, "9:30", "time point"},
+      {modePlanned, scheduleMonthly, 0, 0, "17:30", "day of the month 0"},
+      {modePlanned, scheduleMonthly, 32, 0, "17:30", "day of the month 32"},
+      {modeInterval, 0, 0, 0, "", "interval of 0 minutes"},
+      {modeInterval, 0, 0, -5, "", "interval of -5 minutes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Mode) + "/" + std::to_string(c.Kind) + "/" + c.TimePoint);
+    TKelvorInstance t;
+    t.Mode = c.Mode;
+    t.ScheduleMode = c.Kind;
+    t.DaySet = c.Day;
+    t.TimeDistance = c.Interval;
+    t.TimePoint = c.TimePoint;
+    const std::string problem = t.ScheduleProblem();
+    if (*c.Problem == '\0')
+      EXPECT_EQ(problem, "");
+    else
+      EXPECT_NE(problem.find(c.Problem), std::string::npos) << problem;
+    EXPECT_EQ(t.WhyNotRunnable(), problem);
+  }
 }
 
 TEST_F(InstanceScheduleTest, IntervalCountsFromNow) {
@@ -149,19 +237,6 @@ TEST_F(InstanceScheduleTest, IntervalCountsFromNow) {
   Clock.Set(At(2026, 12, 31, 23, 55, 0));
   Task.ComputeNextRun();
   ExpectNext(1, 1, "00:07");
-}
-
-TEST_F(InstanceScheduleTest, IntervalZeroIsDueForTheRestOfTheMinute) {
-  Task.Mode = modeInterval;
-  Task.TimeDistance = 0;
-  Clock.Set(At(2026, 12, 7, 10, 0, 10));
-  Task.InitSchedule();
-  ExpectNext(7, 12, "10:00");
-  EXPECT_TRUE(DueAt(At(2026, 12, 7, 10, 0, 20)));
-  Task.SetExecuted(true);
-  EXPECT_TRUE(DueAt(At(2026, 12, 7, 10, 0, 40)));
-  EXPECT_FALSE(DueAt(At(2026, 12, 7, 10, 1, 0)));
-  EXPECT_TRUE(DueAt(At(2027, 1, 7, 10, 0, 0)));
 }
 
 TEST_F(InstanceScheduleTest, RunOnceUntilSuccessOrThreeFailures) {

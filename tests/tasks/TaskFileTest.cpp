@@ -86,6 +86,7 @@ TEST(TaskFileRoundTripTest, EveryDefinitionFieldComesBack) {
   t->Source.DbPwd = "p\"w&amp;x;y";
   t->Destination.DbServer = "host \"main\"";
   t->Destination.DbPwd = "&#x\"&#65";  // a quote's escape must not complete a reference
+  t->Destination.DbUser = std::string("u&\0v", 4);  // a byte 0 must not end the file
   t->FieldMaps.SetValidationSrc("update a\r\nset b = 1 where b <> 2; -- &lt;");
   t->FieldMaps.SetValidationDst("check\r\nthis");
   t->FieldMaps.GetItem(1)->FieldType = "";
@@ -106,6 +107,70 @@ TEST(TaskFileRoundTripTest, EveryDefinitionFieldComesBack) {
   EXPECT_EQ(r.FieldMaps.GetFieldMapText(),
             "<id>:<id|integer|0|true>\r\n<name>:<name|varchar2|32|false>\r\n");
   EXPECT_EQ(r.FieldMaps.GetItem(1)->FieldType, "");  // "varchar2" belongs to the line form only
+}
+
+// Save then load gives back every command byte for byte. Commands that the
+// command attribute brings back exactly are written as every installation
+// writes them; the others carry their exact text beside it.
+TEST(TaskFileCommandTest, EveryCommandComesBackExactly) {
+  const struct {
+    std::string Command;
+    bool Plain;  // written as every installation writes it, nothing beside
+  } cases[] = {
+      {"select * from t where a < 1 and b > 2 and c = \"x\"\r\ngo\r\n", true},
+      {"select 'R&D' from t", true},
+      {"update t set a = 'a;b' where b = 'c&d;'", true},
+      {"select '中文', 'caf\xC3\xA9' from t", true},
+      {"", true},
+      {"select '&#39;' from t", false},
+      {"select '&amp;', '&quot;', '&apos;' from t", false},
+      {"select '&lt;b&gt;' from t", false},
+      {"select '&lt', '&gt', '&qt' from t", false},  // the stored form's own letters
+      {"select '&nbsp;' || '&nsp;&nsp;' from t", false},
+      {"select 1 where a <; b", false},
+      {"select\t1\rfrom\nt", false},             // a tab and lone line breaks
+      {std::string("select 'a\0b'", 12), true},  // a byte 0 is written as a reference
+      {"&#x41;&#65;&#;&#x;&", false},
+  };
+  test::TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Command);
+    TKelvorInstance t;
+    t.MissionName = "cmd";
+    t.FieldMaps.SetCommand(c.Command);
+    EXPECT_EQ(t.FieldMaps.GetCommand(), c.Command);
+    EXPECT_EQ(t.SaveToText().find("commandtext") == std::string::npos, c.Plain);
+    t.SaveToFile(dir.Sub("cmd.xml"));
+    TKelvorInstance r;
+    ASSERT_TRUE(r.LoadFromFile(dir.Sub("cmd.xml")));
+    EXPECT_EQ(r.FieldMaps.GetCommand(), c.Command);
+    EXPECT_EQ(r.SaveToText(), t.SaveToText());
+  }
+}
+
+// Files of other installations have only the command attribute: it keeps
+// the meaning it always had, and an exact text left beside a command that
+// was edited by hand in the file does not overrule the edit.
+TEST(TaskFileCommandTest, CommandAttributesKeepTheirMeaning) {
+  const struct {
+    const char* Script;
+    const char* Command;
+  } cases[] = {
+      {"<script command=\"a &lt 1 and b &gt; 2&nsp;&nsp;go\">", "a < 1 and b > 2\r\ngo"},
+      {"<script command=\"c = &qtx&qt and d = &nbsp;y&nbsp;\">", "c = \"x\" and d = \"y\""},
+      {"<script command=\"x &#39; y &amp; z\">", "x ' y & z"},
+      {"<script command=\"p &amp;lt; q\tr\">", "p < q r"},
+      {"<script command=\"select 2\" commandtext=\"select &amp;1\">", "select 2"},
+      {"<script commandtext=\"select 1\">", ""},
+  };
+  test::TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Script);
+    test::WriteFileOrDie(dir.Sub("t.xml"), c.Script);
+    TKelvorInstance t;
+    t.LoadFromFile(dir.Sub("t.xml"));
+    EXPECT_EQ(t.FieldMaps.GetCommand(), c.Command);
+  }
 }
 
 // Reading files written by hand or by other installations.
@@ -277,12 +342,17 @@ TEST_F(CatalogueTest, UnreadableTaskFileIsAddedWithWhatWasRead) {
 }
 
 TEST_F(CatalogueTest, DeleteTheSecondOfThreeRewritesTheIndex) {
-  for (const char* n : {"one", "two", "three"})
-    Catalogue.Add(Task(n));
+  for (const char* n : {"one", "two", "three"}) {
+    auto t = Task(n);
+    Catalogue.Add(t);
+    ASSERT_TRUE(Catalogue.SaveMission(*t));
+  }
+  Catalogue.Add(Task("never_saved"));  // no file: nothing to list
   Catalogue.Delete(1);
   Catalogue.Delete(5);   // out of range: nothing
   Catalogue.Delete(-1);  // out of range: nothing
   Catalogue.DeleteByName("none");
+  std::filesystem::remove(Dir.Path() + "tasks.ini");
   Catalogue.SaveIndex();  // creates tasks.ini when it is missing
   EXPECT_EQ(Index(), "#define all tasks....\r\none.xml\r\nthree.xml\r\n");
 }
@@ -321,7 +391,8 @@ TEST_F(CatalogueTest, FailedSaveKeepsTheOldFile) {
   auto t = Task("keep");
   Catalogue.Add(t);
   ASSERT_TRUE(Catalogue.SaveMission(*t));
-  t->MissionName = "no/such/folder/x";
+  Catalogue.SetFolder(Dir.Path() + "gone/");  // the new file cannot be written
+  t->MissionName = "renamed";
   EXPECT_FALSE(Catalogue.SaveMission(*t));
   EXPECT_TRUE(FileExists(Dir.Path() + "keep.xml"));
   EXPECT_EQ(t->FileName, Dir.Path() + "keep.xml");

@@ -146,5 +146,42 @@ TEST(XmlScannerTest, ConvertAndExternalEventsReplaceTheDefaults) {
   EXPECT_EQ(encodings, "<UTF-8><UTF-8><><UTF-8>");
 }
 
+// Whether a document's first element closed: what tells a whole task file
+// from one cut short.
+TEST(XmlScannerTest, RootClosedOnlyWhenTheFirstElementEndsInTheDocument) {
+  const struct {
+    const char* Document;
+    bool Seen, Closed;
+  } cases[] = {
+      {"<xml><a x='1'></a>\r\n</xml>\r\n", true, true},
+      {"<xml><a x='1'></a>\r\n</xml>", true, true},
+      {"<xml><a x='1'></a>\r\n</xml", true, false},  // the end tag's ">" is cut off
+      {"<xml><a x='1'></a>\r\n</xm", true, false},
+      {"<xml><a x='1'></a>", true, false},
+      {"<xml><a x='1", true, false},
+      {"<xm", true, false},
+      {"", false, false},
+      {"  text only &amp; ", false, false},
+      {"<!-- c --><?pi x?></xml>", false, false},  // an end tag before any element
+      {"<xml/>", true, true},
+      {"<xml/", true, false},
+      {"<xml><xml></xml>", true, false},  // the inner one of the same name closed
+      {"<xml><xml></xml></xml>", true, true},
+      {"<xml><a><b></xml>", true, true},  // inner elements left open do not matter
+      {"<XML></xml>", true, false},       // names are compared exactly
+      {"<xml></xml><more>", true, true},
+      // An end tag from an entity's text is not the document's own.
+      {"<!DOCTYPE xml [<!ENTITY e '</xml>'>]><xml>&e;", true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Document);
+    TXmlScanner s;
+    s.LoadFromText(c.Document);
+    s.Execute();
+    EXPECT_EQ(s.RootSeen(), c.Seen);
+    EXPECT_EQ(s.RootClosed(), c.Closed);
+  }
+}
+
 }  // namespace
 }  // namespace kelvor
