@@ -461,7 +461,12 @@ void TfrmMain::SetMissionProgress(int Row, int64_t Done, int64_t Total) {
   if (Row < 0 || Row >= ListViewInstances->rowCount()) return;
   QProgressBar* bar = MissionProgress(Row);
   if (Total <= 0) {
-    if (bar) ListViewInstances->removeCellWidget(Row, mcState);
+    if (bar) {
+      ListViewInstances->removeCellWidget(Row, mcState);
+      // The view deletes it later, when the event loop comes round; until
+      // then it would go on being drawn over the cell.
+      bar->hide();
+    }
     return;
   }
   if (!bar) {

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -258,8 +259,10 @@ TEST_F(MainWindowTest, RowProgressBarShowsTheShareApplied) {
     EXPECT_EQ(bar->toolTip(), QString::fromLatin1(c.Tip));
   }
   EXPECT_EQ(Main.MissionProgress(1), nullptr);
+  const QPointer<QProgressBar> bar = Main.MissionProgress(0);
   Main.SetMissionProgress(0, 0, 0);
   EXPECT_EQ(Main.MissionProgress(0), nullptr);
+  EXPECT_TRUE(!bar || bar->isHidden());  // gone at once, not only once Qt deletes it
   EXPECT_EQ(Main.MissionCell(0, mcState), "运行中...");  // the cell's text was kept under it
   Main.SetMissionProgress(5, 1, 2);                      // no such row: nothing happens
   Main.SetMissionProgress(1, 1, 2);
