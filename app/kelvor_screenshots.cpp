@@ -6,8 +6,9 @@
 // own texts are those the program shows. Beside the PNG files it writes
 // captions.txt: every photographed window's caption as the X server holds it
 // (read with xprop), which is what a window manager puts in the title bar.
-// The last shots drive the real controller on a throw-away installation:
-// the row a new task gets, and a task started after it was activated.
+// The last shots drive the real controller on throw-away installations:
+// the row a new task gets, a task started after it was activated, and two
+// copies under way, each row with its progress bar.
 #include <unistd.h>
 
 #include <QAction>
@@ -34,6 +35,8 @@
 #include <QTreeWidget>
 #include <cstdio>
 
+#include "db/DbConnection.h"
+#include "db/DbQuery.h"
 #include "engine/udatamodule.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
@@ -317,6 +320,135 @@ void ShootController(const QString& Root) {
   SetInstanceEditorFactory(nullptr);
 }
 
+std::string SqliteConnectionString(const std::string& Path) {
+  return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + Path;
+}
+
+void ExecOnFile(const std::string& Path, const std::string& Sql) {
+  TDbConnection connection;
+  connection.SetConnectionString(SqliteConnectionString(Path));
+  connection.Open();
+  TDbQuery query(connection);
+  query.SetSQL(Sql);
+  query.ExecSQL();
+}
+
+int64_t RowsIn(const std::string& Path) {
+  try {
+    TDbConnection connection;
+    connection.SetConnectionString(SqliteConnectionString(Path));
+    connection.Open();
+    TDbQuery query(connection);
+    query.SetSQL("select count(*) from orders");
+    query.Open();
+    return query.Eof() ? 0 : std::stoll(query.Field(0).AsString());
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+// A run-once copy of the orders of ../data/sales.db, validated row by row.
+void StoreCopyTask(const std::string& TaskFolder, const std::string& Name,
+                   const std::string& Destination, const std::string& Command, const char* Note) {
+  TKelvorInstance task;
+  SampleTask(task);
+  task.MissionName = Name;
+  task.Note = Note;
+  task.Mode = modeOnce;
+  task.Source = {"../data/sales.db", "", "", dbAccess, ""};
+  task.Destination = {Destination, "", "", dbAccess, ""};
+  task.CheckCondition.clear();
+  task.FieldMaps.DstTable = "orders";
+  task.FieldMaps.SetCommand(Command);
+  task.FieldMaps.SetValidationSrc("update orders set amount = amount where 1=1");
+  task.FieldMaps.SetFieldMapText(
+      "<id>:<id|integer|0|true>\r\n<customer>:<customer|varchar|40|false>\r\n"
+      "<amount>:<amount|numeric|0|false>\r\n");
+  task.WriteTaskFile(TaskFolder + Name + ".xml");
+}
+
+// Two copies under way at once, each row with its bar. Both are held after
+// their destination batch, whose progress the bars show: their validation
+// batches wait for the write lock of the source file, which this program
+// holds until the shot is taken. Then the runs end and the bars go.
+void ShootProgress(const QString& Root) {
+  const std::string root = Root.toStdString() + "/";
+  for (const char* sub : {"bin", "tasks/dbtasks", "logs", "reports", "conf", "data"})
+    QDir().mkpath(Root + "/" + sub);
+  const std::string data = root + "data/";
+  const std::string tasks = root + "tasks/dbtasks/";
+  constexpr int kSales = 45000, kArchived = 16000;
+  try {
+    for (const char* file : {"sales.db", "warehouse.db", "archive.db"}) {
+      QFile f(QString::fromStdString(data + file));
+      f.open(QIODevice::WriteOnly);
+      f.close();
+      ExecOnFile(data + file,
+                 "create table orders(id integer primary key, customer varchar(40), "
+                 "amount numeric(12,2))");
+    }
+    ExecOnFile(data + "sales.db",
+               "insert into orders with recursive n(i) as (select 1 union all select i + 1 from n "
+               "limit " +
+                   std::to_string(kSales) +
+                   ") select i, 'customer ' || (i % 700), round((i % 997) * 1.25, 2) from n");
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "cannot make the sample databases: %s\n", e.what());
+    ++Failures;
+    return;
+  }
+  StoreCopyTask(tasks, "orders_to_warehouse", "../data/warehouse.db", "select * from orders",
+                "全部订单复制到仓库");
+  StoreCopyTask(tasks, "orders_to_archive", "../data/archive.db",
+                "select * from orders where id <= " + std::to_string(kArchived), "旧订单归档");
+  StoreWatchedTask(tasks, "stock_nightly", true);
+  WriteLines(tasks + "tasks.ini", {"#define all tasks....", "orders_to_warehouse.xml",
+                                   "orders_to_archive.xml", "stock_nightly.xml"});
+  SetProgramFolder(root + "bin/");
+  if (::chdir((root + "bin").c_str()) != 0) ++Failures;
+
+  TDbConnection lock;
+  lock.SetConnectionString(SqliteConnectionString(data + "sales.db"));
+  lock.Open();
+  lock.BeginTrans();
+  {
+    TfrmMain main;
+    TConfigDialog config(&main);
+    TMissionReportDialog report(&main);
+    TMainWindowView view(main, config, report);
+    std::unique_ptr<TSyncFramework> framework = CreateSyncFramework(view);
+    main.show();
+    framework->ReadyTimer();
+    // Both destination batches done: the runs wait for the source.
+    for (int i = 0; i < 600; ++i) {
+      if (RowsIn(data + "warehouse.db") == kSales && RowsIn(data + "archive.db") == kArchived)
+        break;
+      Settle();
+    }
+    main.SelectMissionRow(0);
+    framework->MessageTimer();
+    main.PageControl->setCurrentIndex(1);
+    if (!main.MissionProgress(0) || !main.MissionProgress(1)) {
+      std::fprintf(stderr, "the runs show no progress bar\n");
+      ++Failures;
+    }
+    Shoot(main, "main_progress");
+
+    lock.RollbackTrans();
+    auto underWay = [&] {
+      return main.MissionProgress(0) || main.MissionProgress(1) ||
+             main.MissionImage(0) != miStopped || main.MissionImage(1) != miStopped;
+    };
+    for (int i = 0; i < 300 && underWay(); ++i) {
+      Settle();
+      framework->MessageTimer();
+    }
+    Shoot(main, "main_progress_done");
+    framework->StopServiceForExit(std::chrono::seconds(10), 0);
+  }
+  lock.Close();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -339,6 +471,7 @@ int main(int argc, char** argv) {
   SetProgramFolder(scratch.path().toStdString() + "/bin/");
   ShootWindows(data);
   ShootController(scratch.path() + "/home");
+  ShootProgress(scratch.path() + "/progress");
 
   StopAlertService();
   StopLogService();

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
@@ -19,6 +20,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
+#include <algorithm>
 
 #include "platform/Paths.h"
 #include "shell/uAboutDialog.h"
@@ -38,6 +40,9 @@ QString T(const char* Utf8) {
 constexpr int kMissionRole = Qt::UserRole + 1;  // TKelvorInstance* of the row
 constexpr int kImageRole = Qt::UserRole + 2;    // the row's icon number
 constexpr int kPaneHeight = 171;
+// A row's bar counts in steps of a hundredth of a percent, so that counts
+// beyond the bar's int range still show.
+constexpr int kProgressSteps = 10000;
 
 }  // namespace
 
@@ -450,6 +455,35 @@ void TfrmMain::SelectMissionRow(int Row) {
       Row, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   --FUpdateDepth;
   emit MissionSelected(Row);
+}
+
+void TfrmMain::SetMissionProgress(int Row, int64_t Done, int64_t Total) {
+  if (Row < 0 || Row >= ListViewInstances->rowCount()) return;
+  QProgressBar* bar = MissionProgress(Row);
+  if (Total <= 0) {
+    if (bar) {
+      ListViewInstances->removeCellWidget(Row, mcState);
+      // The view deletes it later, when the event loop comes round; until
+      // then it would go on being drawn over the cell.
+      bar->hide();
+    }
+    return;
+  }
+  if (!bar) {
+    bar = new QProgressBar;
+    bar->setObjectName(QStringLiteral("pbMission"));
+    bar->setRange(0, kProgressSteps);
+    bar->setAlignment(Qt::AlignCenter);
+    ListViewInstances->setCellWidget(Row, mcState, bar);
+  }
+  const int64_t done = std::clamp<int64_t>(Done, 0, Total);
+  bar->setValue(static_cast<int>(static_cast<long double>(done) * kProgressSteps / Total));
+  // The engine's own words for how far the run got, as the task-info pane shows them.
+  bar->setToolTip(QStringLiteral("applied %1 of %2").arg(done).arg(Total));
+}
+
+QProgressBar* TfrmMain::MissionProgress(int Row) const {
+  return qobject_cast<QProgressBar*>(ListViewInstances->cellWidget(Row, mcState));
 }
 
 // ---------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
+class QProgressBar;
 class QSplitter;
 class QSystemTrayIcon;
 class QTabWidget;
@@ -63,6 +65,12 @@ class TfrmMain : public QMainWindow {
   int SelectedMissionRow() const;  // -1 when no row is selected
   // Selects Row (and emits MissionSelected); -1 clears the selection.
   void SelectMissionRow(int Row);
+  // A progress bar (pbMission) over Row's "状态" cell for a run that has
+  // applied Done of Total items; Total 0 takes it away. The bar goes with
+  // its row.
+  void SetMissionProgress(int Row, int64_t Done, int64_t Total);
+  // Row's bar, or nullptr without one.
+  QProgressBar* MissionProgress(int Row) const;
 
   // --- Text panes: MemoStatus ("控制台"), MemoInfo ("任务信息"),
   // MemoInstanceConfig ("任务配置"). AddPaneLine adds Text as one more entry,

@@ -178,6 +178,10 @@ void TMainWindowView::SelectRow(int Row) {
   FMain.SelectMissionRow(Row);
 }
 
+void TMainWindowView::SetRowProgress(int Row, int64_t Done, int64_t Total) {
+  FMain.SetMissionProgress(Row, Done, Total);
+}
+
 void TMainWindowView::StartTimer(TSyncTimer Timer) {
   if (QTimer* t = TimerOf(FMain, Timer)) t->start();
 }

@@ -45,6 +45,7 @@ class TMainWindowView : public TSyncView {
   TKelvorInstance* RowMission(int Row) const override;
   int SelectedRow() const override;
   void SelectRow(int Row) override;
+  void SetRowProgress(int Row, int64_t Done, int64_t Total) override;
 
   void StartTimer(TSyncTimer Timer) override;
   void StopTimer(TSyncTimer Timer) override;

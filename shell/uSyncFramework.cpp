@@ -1,10 +1,15 @@
 #include "shell/uSyncFramework.h"
 
+#include <charconv>
 #include <exception>
+#include <optional>
+#include <unordered_set>
 
 #include "platform/Paths.h"
+#include "platform/TextFile.h"
 #include "platform/Thread.h"
 #include "services/uLogService.h"
+#include "tasks/uSchemaObjects.h"
 
 namespace kelvor {
 
@@ -20,7 +25,32 @@ std::unique_ptr<TSyncFramework>& Instance() {
   return instance;
 }
 
+// Reads the decimal number that Text starts with into Value (digits only, no
+// sign); returns what follows it, or nothing when there is no number or it
+// does not fit.
+std::optional<std::string_view> ReadCount(std::string_view Text, int64_t& Value) {
+  if (Text.empty() || Text.front() < '0' || Text.front() > '9') return std::nullopt;
+  const auto [end, error] = std::from_chars(Text.data(), Text.data() + Text.size(), Value);
+  if (error != std::errc()) return std::nullopt;
+  return Text.substr(static_cast<size_t>(end - Text.data()));
+}
+
 }  // namespace
+
+bool ParseAppliedLine(std::string_view Line, int64_t& Done, int64_t& Total) {
+  const std::string line = TrimText(Line);
+  std::string_view rest = line;
+  constexpr std::string_view kApplied = "applied ", kOf = " of ";
+  if (rest.substr(0, kApplied.size()) != kApplied) return false;
+  int64_t done = 0, total = 0;
+  std::optional<std::string_view> after = ReadCount(rest.substr(kApplied.size()), done);
+  if (!after || after->substr(0, kOf.size()) != kOf) return false;
+  after = ReadCount(after->substr(kOf.size()), total);
+  if (!after || !after->empty() || total <= 0 || done > total) return false;
+  Done = done;
+  Total = total;
+  return true;
+}
 
 TSyncFramework* GetSyncFramework(TSyncView* View) {
   if (Instance() || !View) return Instance().get();
@@ -235,9 +265,11 @@ void TSyncFramework::MessageTimer() {
 
 void TSyncFramework::RefreshMissionStates() {
   if (!FChannels) return;
+  std::unordered_set<const TBroadMessage*> seen;
   for (int row = 0; row < FView.RowCount(); ++row) {
     TBroadMessage* channel = FChannels->Find(FView.Cell(row, mcMission));
     if (!channel) continue;
+    seen.insert(channel);
     const int state = channel->GetRunState();
     if (state != FView.RowIcon(row)) {
       FView.SetRowIcon(row, state);
@@ -250,9 +282,33 @@ void TSyncFramework::RefreshMissionStates() {
         if (const TKelvorInstance* task = FView.RowMission(row))
           SetMissionCommands(state, task->IsActive);
     }
-    if (row == FView.SelectedRow() && channel->HasLines())
-      FView.AddPaneLine(TSyncPane::Info, channel->TakeText());
+    // Every channel is drained, so that each running task's progress shows
+    // whichever row is selected; the text waits here instead.
+    TMissionFeed& feed = FFeeds[channel];
+    if (channel->HasLines()) {
+      const std::string text = channel->TakeText();
+      feed.Pending += text;
+      for (const std::string& line : SplitLines(text))
+        if (!ParseAppliedLine(line, feed.Done, feed.Total)) feed.Total = 0;
+    }
+    // A daemon that ended has no run under way, whatever its last line.
+    if (state == 0) feed.Total = 0;
+    ShowProgress(row, channel);
+    if (row == FView.SelectedRow() && !feed.Pending.empty()) {
+      FView.AddPaneLine(TSyncPane::Info, feed.Pending);
+      feed.Pending.clear();
+    }
   }
+  // Tasks deleted, and channels a new start of the service replaced.
+  std::erase_if(FFeeds, [&](const auto& Feed) { return seen.count(Feed.first) == 0; });
+}
+
+void TSyncFramework::ShowProgress(int Row, const TBroadMessage* Channel) {
+  const auto feed = FFeeds.find(Channel);
+  if (feed == FFeeds.end() || feed->second.Total <= 0)
+    FView.SetRowProgress(Row, 0, 0);
+  else
+    FView.SetRowProgress(Row, feed->second.Done, feed->second.Total);
 }
 
 void TSyncFramework::FillMissionList() {
@@ -271,6 +327,10 @@ void TSyncFramework::FillMissionList() {
     // icon-0 rows.
     if (task->MissionName == FCurrentMission) FView.SelectRow(row);
     if (!task->IsActive) FView.SetRowIcon(row, miNotActivated);
+    // A run under way keeps its bar through the rebuild.
+    if (FChannels)
+      if (const TBroadMessage* channel = FChannels->Find(task->MissionName))
+        ShowProgress(row, channel);
   }
   FView.EndRowUpdate();
   FView.SetStatusText(0, SyncText::MissionCount + std::to_string(FView.RowCount()));

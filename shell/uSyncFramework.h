@@ -20,8 +20,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -112,6 +115,10 @@ class TSyncView {
   virtual TKelvorInstance* RowMission(int Row) const = 0;
   virtual int SelectedRow() const = 0;
   virtual void SelectRow(int Row) = 0;
+  // A progress bar in Row for a run that has applied Done of Total items
+  // (0 <= Done <= Total); Total 0 takes the row's bar away. A row starts
+  // without one; setting what the row already shows changes nothing.
+  virtual void SetRowProgress(int Row, int64_t Done, int64_t Total) = 0;
 
   // Starting a running timer restarts its interval.
   virtual void StartTimer(TSyncTimer Timer) = 0;
@@ -145,6 +152,11 @@ class TSyncView {
   // Returns after Milliseconds, processing events as ProcessEvents does.
   virtual void Wait(int Milliseconds) = 0;
 };
+
+// The line a run's executor posts while it applies a batch, "applied N of
+// M": true, with Done = N and Total = M, for such a line with
+// 0 <= N <= M and M > 0 (blanks around it allowed); false for any other line.
+bool ParseAppliedLine(std::string_view Line, int64_t& Done, int64_t& Total);
 
 // States of the service as the toolbar shows them.
 enum class TServiceState { NotStarted, Running, Stopping, Stopped };
@@ -186,6 +198,11 @@ class TSyncFramework {
   void CheckServerTimer();
 
   void FillMissionList();
+  // Drains every task channel: the selected task's text goes to the
+  // task-info pane, the others' waits in the controller until their task is
+  // selected. A run's "applied N of M" lines put a progress bar in its row,
+  // which goes at its next line of any other kind (the run stopped, ended,
+  // or went on to another step) or when its daemon ends.
   void RefreshMissionStates();
   // Starts the task's daemon: by a start request on its channel, or, for an
   // active task the running service has no channel for, as a task added
@@ -230,6 +247,15 @@ class TSyncFramework {
   // State.
   void WaitForRunState(TBroadMessage* Channel, int State);
   void WaitWindow(int Milliseconds);
+  // Row's bar as the feed of Channel has it (none without a feed).
+  void ShowProgress(int Row, const TBroadMessage* Channel);
+
+  // What the controller holds of a task channel it drained.
+  struct TMissionFeed {
+    std::string Pending;  // text not shown yet: its task was not selected
+    int64_t Done = 0;     // the run's progress; Total 0: no bar
+    int64_t Total = 0;
+  };
 
   TSyncView& FView;
   bool FServiceReady = false;
@@ -245,6 +271,9 @@ class TSyncFramework {
 
   TServiceState FServiceState = TServiceState::NotStarted;
   int FWaitDepth = 0;  // > 0 while a wait lets the window run
+  // By channel (registry channels live as long as the process); only
+  // channels some row finds are kept.
+  std::unordered_map<const TBroadMessage*, TMissionFeed> FFeeds;
 };
 
 // The process-wide controller: made on the first call, bound to View (later

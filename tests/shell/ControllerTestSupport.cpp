@@ -69,6 +69,12 @@ int TFakeSyncView::RowOf(const std::string& MissionName) const {
   return -1;
 }
 
+std::string TFakeSyncView::Progress(const std::string& MissionName) const {
+  const TRow* row = RowAt(RowOf(MissionName));
+  if (!row || row->Total <= 0) return "";
+  return std::to_string(row->Done) + " of " + std::to_string(row->Total);
+}
+
 bool TFakeSyncView::AskOkCancel(const std::string& Text) {
   Questions.push_back(Text);
   if (Answers.empty()) return false;

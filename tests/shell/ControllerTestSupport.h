@@ -28,6 +28,8 @@ class TFakeSyncView : public TSyncView {
     std::vector<std::string> Cells;
     int Icon = 0;
     TKelvorInstance* Mission = nullptr;
+    int64_t Done = 0;  // the row's progress bar; Total 0: none
+    int64_t Total = 0;
   };
   class TRecordingSink : public TReportRowSink {
    public:
@@ -68,6 +70,11 @@ class TFakeSyncView : public TSyncView {
   }
   int SelectedRow() const override { return Selected; }
   void SelectRow(int Row) override;
+  void SetRowProgress(int Row, int64_t Done, int64_t Total) override {
+    if (!RowAt(Row)) return;
+    Rows[Row].Done = Total > 0 ? Done : 0;
+    Rows[Row].Total = Total;
+  }
   void StartTimer(TSyncTimer Timer) override { ActiveTimers.insert(Timer); }
   void StopTimer(TSyncTimer Timer) override { ActiveTimers.erase(Timer); }
   bool AskOkCancel(const std::string& Text) override;
@@ -92,6 +99,8 @@ class TFakeSyncView : public TSyncView {
   void ClickRow(int Row) { SelectRow(Row); }
   bool TimerActive(TSyncTimer Timer) const { return ActiveTimers.count(Timer) > 0; }
   int RowOf(const std::string& MissionName) const;
+  // The progress bar of MissionName's row as "N of M", or "" without one.
+  std::string Progress(const std::string& MissionName) const;
   std::vector<std::string> Console() const { return Panes[0]; }
   std::vector<std::string> Info() const { return Panes[1]; }
   std::vector<std::string> Config() const { return Panes[2]; }

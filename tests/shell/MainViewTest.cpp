@@ -12,6 +12,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -187,6 +188,61 @@ TEST_F(MainViewTest, StartMissionStartsTheTaskOrSaysWhyNot) {
   EXPECT_EQ(Main.MissionImage(1), miRunning);
   EXPECT_TRUE(Main.btnStopMission->isEnabled());
   EXPECT_FALSE(Main.btnStartMission->isEnabled());
+}
+
+// A run under way shows a bar (pbMission) over its row's "状态" cell, fed by
+// the window's own message timer, until the run ends. The run is held after
+// its destination batch: its validation batch waits for the source file's
+// write lock.
+TEST_F(MainViewTest, ARunShowsItsProgressInItsRowUntilItEnds) {
+  constexpr int kRows = 25000;
+  {
+    TDbConnection source;
+    source.SetConnectionString(test::AccessConnectionString(Home.Source));
+    source.Open();
+    test::ExecOn(source,
+                 "insert into t with recursive n(i) as (select 4 union all select i + 1 from n "
+                 "limit " +
+                     std::to_string(kRows - 3) + ") select i, 'row ' || i from n");
+  }
+  auto big = Home.CopyTask(test::UniqueName("big"));
+  big->FieldMaps.SetValidationSrc("update t set name = name where 1=1");
+  Home.StoreTask(*big);
+  Home.WriteIndex({big->MissionName + ".xml"});
+  test::TWriteLock lock(Home.Source);
+  StartUp();
+  Main.ListViewInstances->selectRow(0);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return Home.DestinationScalar("select count(*) from t") == std::to_string(kRows); },
+      60000));
+  // The bar tells what the run's last progress line in the task-info pane
+  // says, once a tick has taken that line.
+  QTableWidget* list = Main.ListViewInstances;
+  auto lastApplied = [&] {
+    const QStringList lines = Main.MemoInfo->toPlainText().split(QLatin1Char('\n'));
+    for (qsizetype i = lines.size() - 1; i >= 0; --i)
+      if (lines[i].startsWith(QStringLiteral("applied "))) return lines[i];
+    return QString();
+  };
+  QProgressBar* bar = nullptr;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        bar = list->findChild<QProgressBar*>(QStringLiteral("pbMission"));
+        return bar && !lastApplied().isEmpty() && bar->toolTip() == lastApplied();
+      },
+      10000));
+  EXPECT_EQ(list->cellWidget(0, mcState), bar);
+  EXPECT_TRUE(bar->isVisible());
+  const QStringList counts = lastApplied().split(QLatin1Char(' '));
+  ASSERT_EQ(counts.size(), 4);
+  EXPECT_EQ(counts[3], QString::number(kRows));
+  EXPECT_EQ(bar->text(), QString::number(counts[1].toLongLong() * 100 / kRows) + "%");
+
+  lock.Release();
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return !list->findChild<QProgressBar*>(QStringLiteral("pbMission")); }, 10000));
+  EXPECT_EQ(list->cellWidget(0, mcState), nullptr);
+  EXPECT_NE(Main.MemoInfo->toPlainText().indexOf(U("同步操作成功执行.")), -1);
 }
 
 TEST_F(MainViewTest, ConfigAndReportDialogs) {

@@ -8,6 +8,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -225,6 +227,49 @@ TEST_F(MainWindowTest, OnlySelectionsAreSignalled) {
   Main.ClearMissionRows();
   EXPECT_EQ(selected.count(), 0);
   EXPECT_EQ(Main.SelectedMissionRow(), -1);
+}
+
+// A row's bar lies over its "状态" cell and shows the share applied, also
+// for counts beyond the bar's own int range; Total 0 takes it away, and so
+// does a rebuild of the list.
+TEST_F(MainWindowTest, RowProgressBarShowsTheShareApplied) {
+  TKelvorInstance a, b;
+  Main.AddMissionRow({"1", "orders", "", "", SyncText::Running}, miRunning, &a);
+  Main.AddMissionRow({"2", "stores"}, miStopped, &b);
+  const struct {
+    int64_t Done, Total;
+    const char* Text;
+    const char* Tip;
+  } cases[] = {
+      {10000, 25000, "40%", "applied 10000 of 25000"},
+      {0, 7, "0%", "applied 0 of 7"},
+      {24999, 25000, "99%", "applied 24999 of 25000"},
+      {1000000000000000000, 4000000000000000000, "25%",
+       "applied 1000000000000000000 of 4000000000000000000"},
+      {INT64_MAX, INT64_MAX, "100%", "applied 9223372036854775807 of 9223372036854775807"},
+      {30, 20, "100%", "applied 20 of 20"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Tip);
+    Main.SetMissionProgress(0, c.Done, c.Total);
+    QProgressBar* bar = Main.MissionProgress(0);
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->objectName(), QStringLiteral("pbMission"));
+    EXPECT_EQ(bar->text(), QString::fromLatin1(c.Text));
+    EXPECT_EQ(bar->toolTip(), QString::fromLatin1(c.Tip));
+  }
+  EXPECT_EQ(Main.MissionProgress(1), nullptr);
+  const QPointer<QProgressBar> bar = Main.MissionProgress(0);
+  Main.SetMissionProgress(0, 0, 0);
+  EXPECT_EQ(Main.MissionProgress(0), nullptr);
+  EXPECT_TRUE(!bar || bar->isHidden());  // gone at once, not only once Qt deletes it
+  EXPECT_EQ(Main.MissionCell(0, mcState), "运行中...");  // the cell's text was kept under it
+  Main.SetMissionProgress(5, 1, 2);                      // no such row: nothing happens
+  Main.SetMissionProgress(1, 1, 2);
+  Main.ClearMissionRows();
+  Main.AddMissionRow({"1", "stores"}, miStopped, &b);
+  Main.AddMissionRow({"2", "orders"}, miStopped, &a);
+  EXPECT_EQ(Main.MissionProgress(1), nullptr);
 }
 
 TEST_F(MainWindowTest, PaneEntriesSplitAtLineBreaks) {

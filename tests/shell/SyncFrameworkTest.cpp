@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 
 #include "ControllerTestSupport.h"
@@ -522,6 +523,7 @@ class ChannelRowsTest : public SyncFrameworkTest {
   }
   void TearDown() override {
     ChannelA->MarkStopped();
+    ChannelC->MarkStopped();
     SyncFrameworkTest::TearDown();
   }
   std::shared_ptr<TKelvorInstance> A, C;
@@ -545,12 +547,119 @@ TEST_F(ChannelRowsTest, OnlyTheSelectedTasksLinesReachTheInfoPane) {
   View.ClickRow(0);
   Framework->MessageTimer();
   EXPECT_EQ(View.Info(), (Lines{"line of a", ""}));
-  EXPECT_TRUE(ChannelC->HasLines());  // queued until c is selected
+  // c's lines wait, over as many ticks as it takes, until c is selected.
+  ChannelC->Post("more of c");
+  Framework->MessageTimer();
+  EXPECT_EQ(View.Info(), (Lines{"line of a", ""}));
   View.ClickRow(2);
   EXPECT_TRUE(View.Info().empty());
   Framework->MessageTimer();
-  EXPECT_EQ(View.Info(), (Lines{"line of c", ""}));
+  EXPECT_EQ(View.Info(), (Lines{"line of c", "more of c", ""}));
   EXPECT_EQ(View.Console().size(), 3u);  // the console is not fed before the service started
+}
+
+TEST(AppliedLine, OnlyTheEnginesProgressLineIsRead) {
+  constexpr int64_t kMax = INT64_MAX;
+  const struct {
+    const char* Line;
+    bool Read;
+    int64_t Done, Total;
+  } cases[] = {
+      {"applied 10000 of 25000", true, 10000, 25000},
+      {"  applied 0 of 1\t", true, 0, 1},
+      {"applied 7 of 7", true, 7, 7},
+      {"applied 9223372036854775807 of 9223372036854775807", true, kMax, kMax},
+      {"applied 9223372036854775808 of 9223372036854775809", false, 0, 0},
+      {"applied 30 of 20", false, 0, 0},
+      {"applied 0 of 0", false, 0, 0},
+      {"applied -1 of 5", false, 0, 0},
+      {"applied +1 of 5", false, 0, 0},
+      {"applied 1 of 5 rows", false, 0, 0},
+      {"applied  1 of 5", false, 0, 0},
+      {"Applied 1 of 5", false, 0, 0},
+      {"record count:25000", false, 0, 0},
+      {"", false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Line);
+    int64_t done = -1, total = -1;
+    EXPECT_EQ(ParseAppliedLine(c.Line, done, total), c.Read);
+    if (c.Read) {
+      EXPECT_EQ(done, c.Done);
+      EXPECT_EQ(total, c.Total);
+    } else {
+      EXPECT_EQ(done, -1);  // left as it was
+      EXPECT_EQ(total, -1);
+    }
+  }
+}
+
+// Each tick takes the lines posted to a's channel since the last one; the
+// bar of a's row follows the last of them. a is not the selected row.
+TEST_F(ChannelRowsTest, RowProgressFollowsTheAppliedLinesUntilAnyOtherLine) {
+  ChannelA->MarkStarted();
+  const struct {
+    Lines Posted;
+    std::string Bar;
+  } ticks[] = {
+      {{"开始连接目标和源数据库....", "开始执行同步操作...", "begin to open record...",
+        "record count:25000"},
+       ""},
+      {{"applied 10000 of 25000"}, "10000 of 25000"},
+      {{}, "10000 of 25000"},
+      {{"applied 20000 of 25000", "applied 24999 of 25000"}, "24999 of 25000"},
+      // The validations are a batch of their own.
+      {{"applied 3 of 9"}, "3 of 9"},
+      {{"同步操作成功执行."}, ""},
+      // The next run of the same daemon, stopped half-way.
+      {{"开始连接目标和源数据库....", "applied 30000 of 80000"}, "30000 of 80000"},
+      {{"Mission has been explicit stopped!"}, ""},
+      {{"操作完成, 但出现错误,请查看相关日志."}, ""},
+      // A line that is almost a progress line ends the bar like any other.
+      {{"applied 10000 of 25000", "applied 30000 of 25000"}, ""},
+      {{"applied 10000 of 25000"}, "10000 of 25000"},
+  };
+  Lines posted;
+  for (const auto& tick : ticks) {
+    SCOPED_TRACE(tick.Posted.empty() ? "(no line)" : tick.Posted.back());
+    for (const std::string& line : tick.Posted) {
+      ChannelA->Post(line);
+      posted.push_back(line);
+    }
+    Framework->MessageTimer();
+    EXPECT_EQ(View.Progress(A->MissionName), tick.Bar);
+  }
+  // A daemon that ends leaves no bar, whatever its last line said.
+  ChannelA->MarkStopped();
+  Framework->MessageTimer();
+  EXPECT_EQ(View.Progress(A->MissionName), "");
+  // Every line read for the bar still reaches the task-info pane.
+  View.ClickRow(0);
+  Framework->MessageTimer();
+  posted.push_back("");
+  EXPECT_EQ(View.Info(), posted);
+}
+
+TEST_F(ChannelRowsTest, EachRunningTaskHasItsOwnBarWhichFollowsItsRow) {
+  ChannelA->MarkStarted();
+  ChannelC->MarkStarted();
+  ChannelA->Post("applied 10000 of 40000");
+  ChannelC->Post("applied 20000 of 30000");
+  View.ClickRow(0);
+  Framework->MessageTimer();
+  EXPECT_EQ(View.Progress(A->MissionName), "10000 of 40000");
+  EXPECT_EQ(View.Progress(C->MissionName), "20000 of 30000");
+  // b is deleted: c moves up a row, and its bar with it at once.
+  View.ClickRow(1);
+  View.Answers = {true};
+  Framework->DeleteMission();
+  ASSERT_EQ(View.RowOf(C->MissionName), 1);
+  EXPECT_EQ(View.Progress(C->MissionName), "20000 of 30000");
+  EXPECT_EQ(View.Progress(A->MissionName), "10000 of 40000");
+  ChannelA->Post("同步操作成功执行.");
+  Framework->MessageTimer();
+  EXPECT_EQ(View.Progress(A->MissionName), "");
+  EXPECT_EQ(View.Progress(C->MissionName), "20000 of 30000");
 }
 
 TEST_F(ChannelRowsTest, RowNotYetShowingItsRunningDaemonIsReadOnlyAndKept) {
