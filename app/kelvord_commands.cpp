@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "daemons/uNotifyService.h"
 #include "db/DbConnection.h"
 #include "db/DbQuery.h"
 #include "engine/uKelvorOperation.h"
@@ -17,7 +18,6 @@
 #include "services/uAlertService.h"
 #include "services/uBroadMessage.h"
 #include "services/uLogService.h"
-#include "services/uNotifyService.h"
 #include "services/uReportService.h"
 #include "tasks/uInstanceCollections.h"
 
