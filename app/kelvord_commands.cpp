@@ -13,6 +13,7 @@
 #include "engine/uKelvorOperation.h"
 #include "platform/Clock.h"
 #include "platform/LineText.h"
+#include "platform/Text.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
 #include "services/uAlertService.h"
