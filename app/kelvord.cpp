@@ -26,6 +26,7 @@
 #include <string>
 
 #include "app/kelvord_commands.h"
+#include "daemons/uNotifyService.h"
 #include "platform/LineText.h"
 #include "platform/Paths.h"
 #include "platform/TextFile.h"
@@ -33,7 +34,6 @@
 #include "services/uAlertService.h"
 #include "services/uBroadMessage.h"
 #include "services/uLogService.h"
-#include "services/uNotifyService.h"
 #include "services/uReportService.h"
 #include "tasks/uInstanceCollections.h"
 

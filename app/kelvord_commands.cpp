@@ -7,17 +7,18 @@
 #include <thread>
 #include <vector>
 
+#include "daemons/uNotifyService.h"
 #include "db/DbConnection.h"
 #include "db/DbQuery.h"
 #include "engine/uKelvorOperation.h"
 #include "platform/Clock.h"
 #include "platform/LineText.h"
+#include "platform/Text.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
 #include "services/uAlertService.h"
 #include "services/uBroadMessage.h"
 #include "services/uLogService.h"
-#include "services/uNotifyService.h"
 #include "services/uReportService.h"
 #include "tasks/uInstanceCollections.h"
 

@@ -2,8 +2,8 @@
 
 #include "db/DbError.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 #include "platform/TextFile.h"
-#include "tasks/uSchemaObjects.h"
 
 namespace kelvor {
 

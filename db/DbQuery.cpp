@@ -6,7 +6,7 @@
 #include "db/DbConnection.h"
 #include "db/DbError.h"
 #include "db/SqlParams.h"
-#include "tasks/uSchemaObjects.h"
+#include "platform/Text.h"
 
 namespace kelvor {
 

@@ -6,7 +6,7 @@
 
 #include "db/DbError.h"
 #include "db/DbQuery.h"
-#include "tasks/uSchemaObjects.h"
+#include "platform/Text.h"
 
 namespace kelvor {
 namespace dbtext {

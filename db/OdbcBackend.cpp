@@ -14,7 +14,7 @@
 #include "db/DbBackend.h"
 #include "db/DbError.h"
 #include "db/DbValueText.h"
-#include "tasks/uSchemaObjects.h"
+#include "platform/Text.h"
 
 namespace kelvor {
 

@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "platform/Clock.h"
-#include "tasks/uSchemaObjects.h"
+#include "platform/Text.h"
 
 namespace kelvor {
 

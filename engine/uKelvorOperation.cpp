@@ -8,6 +8,7 @@
 #include "db/DbError.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 #include "platform/TextFile.h"
 #include "services/uBroadMessage.h"
 #include "services/uLogService.h"

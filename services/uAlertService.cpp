@@ -10,10 +10,10 @@
 #include "platform/Clock.h"
 #include "platform/LineText.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
 #include "services/uLogService.h"
-#include "tasks/uSchemaObjects.h"
 
 namespace kelvor {
 

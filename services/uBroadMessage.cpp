@@ -5,7 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/LineText.h"
 #include "platform/Locks.h"
-#include "tasks/uSchemaObjects.h"
+#include "platform/Text.h"
 
 namespace kelvor {
 

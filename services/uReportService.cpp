@@ -4,8 +4,8 @@
 
 #include "platform/LineText.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 #include "platform/TextFile.h"
-#include "tasks/uSchemaObjects.h"
 
 namespace kelvor {
 

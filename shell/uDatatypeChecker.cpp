@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "tasks/uSchemaObjects.h"
+#include "platform/Text.h"
 
 namespace kelvor {
 

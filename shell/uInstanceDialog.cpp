@@ -26,6 +26,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "platform/Text.h"
 #include "platform/TextFile.h"
 #include "shell/uDatatypeChecker.h"
 #include "shell/uDialogs.h"

@@ -6,10 +6,10 @@
 #include <unordered_set>
 
 #include "platform/Paths.h"
+#include "platform/Text.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
 #include "services/uLogService.h"
-#include "tasks/uSchemaObjects.h"
 
 namespace kelvor {
 

@@ -27,9 +27,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "daemons/uNotifyService.h"
 #include "platform/Clock.h"
 #include "services/uBroadMessage.h"
-#include "services/uNotifyService.h"
 #include "services/uReportService.h"
 #include "tasks/uInstanceCollections.h"
 

@@ -6,6 +6,7 @@
 
 #include "platform/Locks.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 #include "platform/TextFile.h"
 
 namespace kelvor {

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "platform/Paths.h"
+#include "platform/Text.h"
 #include "platform/TextFile.h"
 #include "tasks/uInstance.h"
 #include "xml/uXmlScanner.h"

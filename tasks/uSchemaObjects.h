@@ -102,16 +102,4 @@ class TFieldMapCollections {
   std::vector<std::unique_ptr<TFieldMap>> Items;
 };
 
-// Text helpers shared by the task definitions.
-std::string ReplaceAll(std::string_view Text, std::string_view From, std::string_view To);
-// Removes leading and trailing blanks and control characters (bytes <= 0x20).
-std::string TrimText(std::string_view Text);
-// Removes leading and trailing blanks only.
-std::string TrimBlanks(std::string_view Text);
-std::string LowerCase(std::string_view Text);           // ASCII letters only
-std::string UpperCase(std::string_view Text);           // ASCII letters only
-bool SameText(std::string_view A, std::string_view B);  // ASCII case-insensitive
-// Strict decimal conversion: optional sign and digits, nothing else, no overflow.
-bool TryStrToInt(std::string_view Text, int32_t& Value);
-
 }  // namespace kelvor

@@ -1,6 +1,6 @@
 #include "tasks/uTaskText.h"
 
-#include "tasks/uSchemaObjects.h"
+#include "platform/Text.h"
 #include "xml/uXmlParser.h"
 
 namespace kelvor {

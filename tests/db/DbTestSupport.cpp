@@ -9,10 +9,10 @@
 #include <regex>
 
 #include "platform/Paths.h"
+#include "platform/Text.h"
 #include "platform/TextFile.h"
 #include "services/uLogService.h"
 #include "services/uReportService.h"
-#include "tasks/uSchemaObjects.h"
 
 namespace kelvor::test {
 

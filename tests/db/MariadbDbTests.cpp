@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "DbBackendHarness.h"
-#include "tasks/uSchemaObjects.h"
 
 namespace kelvor::test {
 

@@ -4,7 +4,7 @@
 // or killed while a statement sleeps are in EnginePgThreadTests.cpp.)
 #include "EngineHarness.h"
 #include "engine/udatamodule.h"
-#include "tasks/uSchemaObjects.h"
+#include "platform/Text.h"
 
 namespace kelvor::test {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "EngineHarness.h"
-#include "tasks/uSchemaObjects.h"
+#include "platform/Text.h"
 
 namespace kelvor::test {
 namespace {

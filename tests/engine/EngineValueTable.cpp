@@ -11,6 +11,7 @@
 
 #include "EngineHarness.h"
 #include "db/DbValueText.h"
+#include "platform/Text.h"
 
 namespace kelvor::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "services/uNotifyService.h"
+#include "daemons/uNotifyService.h"
 
 #include <exception>
 

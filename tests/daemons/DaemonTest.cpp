@@ -5,9 +5,9 @@
 #include <algorithm>
 
 #include "DbTestSupport.h"
+#include "daemons/uNotifyService.h"
 #include "platform/TextFile.h"
 #include "services/uBroadMessage.h"
-#include "services/uNotifyService.h"
 #include "tasks/uInstanceCollections.h"
 
 namespace kelvor {

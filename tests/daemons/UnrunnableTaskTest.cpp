@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "DbTestSupport.h"
+#include "daemons/uNotifyService.h"
 #include "platform/TextFile.h"
 #include "services/uBroadMessage.h"
-#include "services/uNotifyService.h"
 #include "tasks/uInstanceCollections.h"
 
 namespace kelvor {
