@@ -7,7 +7,9 @@
 // backend that received it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,11 +46,20 @@ class TDbSession {
   virtual void Begin() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
+  // False when the database itself ended the transaction Begin started (SQLite
+  // rolls back the whole transaction after a full disk, for instance). ODBC
+  // drivers do not say; there TDbConnection goes by the failures it saw.
+  virtual bool TransactionOpen() const = 0;
+  // Whether a text value may hold a NUL byte (PostgreSQL's text types cannot).
+  virtual bool TextHoldsNul() const = 0;
 };
 
 struct TDbOpenOptions {
   int LoginTimeoutSeconds = 15;
+  // SQLite: the time statements of the session may wait for locks, in total.
   int BusyTimeoutMs = 30000;
+  // SQLite: asked while a statement waits for a lock (see TDbConnection).
+  std::function<bool(std::chrono::milliseconds)> LockWait;
 };
 
 // Raise TDbError naming Route.Description when the database cannot be opened.

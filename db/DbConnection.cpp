@@ -27,6 +27,7 @@ void TDbConnection::Open() {
   TDbOpenOptions options;
   options.LoginTimeoutSeconds = FLoginTimeout;
   options.BusyTimeoutMs = FBusyTimeout;
+  options.LockWait = FLockWaitHook;
   FSession = route.Backend == TDbBackend::SQLite ? OpenSqliteSession(route, options)
                                                  : OpenOdbcSession(route, options);
   FRoute = std::move(route);
@@ -47,6 +48,10 @@ const std::string& TDbConnection::DbmsName() const {
   return FSession ? FSession->DbmsName() : kNone;
 }
 
+bool TDbConnection::TextHoldsNul() const {
+  return !FSession || FSession->TextHoldsNul();
+}
+
 TDbSession& TDbConnection::Session() {
   if (!FSession) throw TDbError("Unable to execute statement", "the connection is not open");
   return *FSession;
@@ -61,19 +66,36 @@ void TDbConnection::BeginTrans() {
   FTransactionFailed = false;
 }
 
+namespace {
+constexpr const char* kEndedByDatabase = "the database ended the transaction by itself";
+}  // namespace
+
+void TDbConnection::CheckTransactionOpen() {
+  if (!FInTransaction || !FSession) return;
+  if (FTransactionFailed)
+    throw TDbError("Statement not sent",
+                   "a statement failed inside the transaction; nothing more is sent in it");
+  if (!FSession->TransactionOpen())
+    throw TDbError("Statement not sent",
+                   std::string(kEndedByDatabase) + "; nothing more is sent in it");
+}
+
 void TDbConnection::CommitTrans() {
   if (!FSession || !FInTransaction)
     throw TDbError("Unable to commit the transaction", "no transaction is active");
   FInTransaction = false;
-  if (FTransactionFailed) {
-    FTransactionFailed = false;
+  const bool failed = FTransactionFailed;
+  const bool ended = !FSession->TransactionOpen();
+  FTransactionFailed = false;
+  if (failed || ended) {
     try {
       FSession->Rollback();
     } catch (const TDbError&) {
       // The commit is refused either way; the reason below is the one to report.
     }
     throw TDbError("Unable to commit the transaction",
-                   "a statement failed inside the transaction; it was rolled back");
+                   ended ? std::string(kEndedByDatabase) + "; nothing more was committed"
+                         : "a statement failed inside the transaction; it was rolled back");
   }
   try {
     FSession->Commit();

@@ -10,6 +10,8 @@
 // Errors are raised as TDbError (DbError.h) with a readable message.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,9 +37,21 @@ class TDbConnection {
 
   // ODBC login timeout in seconds (default 15). No login prompt is ever shown.
   void SetLoginTimeout(int Seconds) { FLoginTimeout = Seconds; }
-  // How long an SQLite statement waits for a lock another connection holds
-  // (default 30000 ms), so that several task threads can share one file.
+  // How long SQLite statements may wait for locks other connections hold,
+  // in total from one Open to the next Close (default 30000 ms), so that
+  // several task threads can share one file while one run never waits longer
+  // than this, however many of its statements meet a lock. Once it is spent,
+  // a statement that meets a lock fails at once ("database is locked").
+  // Takes effect at the next Open.
   void SetBusyTimeout(int Milliseconds) { FBusyTimeout = Milliseconds; }
+  int BusyTimeout() const { return FBusyTimeout; }
+  // Called on the connection's thread about every 100 ms while an SQLite
+  // statement waits for a lock, with the time this connection's statements
+  // have waited in total since Open. Answering false ends the wait at once:
+  // the statement then fails as locked. Takes effect at the next Open; the
+  // hook must not use this connection.
+  using TLockWaitHook = std::function<bool(std::chrono::milliseconds Waited)>;
+  void SetLockWaitHook(TLockWaitHook Hook) { FLockWaitHook = std::move(Hook); }
 
   // Closes the connection if it is open, then opens it with the current
   // connection string, reading conf/providers.ini afresh. Raises TDbError
@@ -51,6 +65,11 @@ class TDbConnection {
   // stays Connected; its next statement raises (SQLSTATE 08S01 or 57P01).
   bool Connected() const { return FSession != nullptr; }
 
+  // Whether a text value may hold a NUL byte on the open connection: false
+  // for PostgreSQL, whose text types cannot (a text parameter or statement
+  // holding one is refused rather than cut short); true when closed.
+  bool TextHoldsNul() const;
+
   // Where the open connection leads (valid while Connected).
   const TDbRoute& Route() const { return FRoute; }
   // The database system behind the open connection, as its ODBC driver
@@ -62,10 +81,17 @@ class TDbConnection {
 
   // One transaction per connection at a time. BeginTrans raises when one is
   // active or the connection is closed.
+  //
+  // Inside a transaction every statement (TDbQuery Open, ExecSQL, First) is
+  // first checked: once a statement of the transaction failed, or the
+  // database ended the transaction by itself (SQLite rolls all of it back
+  // after a full disk; the statements after it would run and commit one by
+  // one), nothing more is sent and the statement raises instead.
   void BeginTrans();
-  // Commits, or, when a statement of this transaction failed, rolls back and
-  // raises: some drivers (psqlodbc) keep a transaction alive after a failed
-  // statement, and committing its other changes would apply half a batch.
+  // Commits, or, when a statement of this transaction failed or the database
+  // ended the transaction, rolls back and raises: some drivers (psqlodbc)
+  // keep a transaction alive after a failed statement, and committing its
+  // other changes would apply half a batch.
   // Afterwards no transaction is active, also when the commit failed.
   void CommitTrans();
   // Rolls back; does nothing when no transaction is active. Raises when the
@@ -76,6 +102,7 @@ class TDbConnection {
  private:
   friend class TDbQuery;
   TDbSession& Session();                 // raises when closed
+  void CheckTransactionOpen();           // raises when a statement must not be sent
   void NoteStatementFailure() noexcept;  // a statement of this connection failed
   void Attach(TDbQuery* Query);
   void Detach(TDbQuery* Query) noexcept;
@@ -83,6 +110,7 @@ class TDbConnection {
   std::string FConnectionString;
   int FLoginTimeout = 15;
   int FBusyTimeout = 30000;
+  TLockWaitHook FLockWaitHook;
   TDbRoute FRoute;
   std::unique_ptr<TDbSession> FSession;
   bool FInTransaction = false;

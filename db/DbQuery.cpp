@@ -106,6 +106,7 @@ void TDbQuery::ClearParams() {
 
 TDbStatement& TDbQuery::ObtainStatement() {
   TDbSession& session = Connection().Session();
+  FConnection->CheckTransactionOpen();
   ++FUseCounter;
   if (!FPrepared) {
     FOneShot.reset();

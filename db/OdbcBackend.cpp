@@ -170,10 +170,19 @@ SQLSMALLINT SqlTypeOf(TFieldType T) {
 
 constexpr size_t kLongData = 8000;  // above this, bind as a long type
 
+// PostgreSQL's text types cannot hold a NUL byte, and psqlodbc cuts a value
+// (or a statement text) short at one without a word.
+bool TextHoldsNulOn(const std::string& DbmsName) {
+  return !SameText(DbmsName, "PostgreSQL");
+}
+
 class TOdbcSession final : public TDbSession {
  public:
   TOdbcSession(SQLHENV Env, SQLHDBC Dbc, std::string DbmsName)
-      : FEnv(Env), FDbc(Dbc), FDbmsName(std::move(DbmsName)) {}
+      : FEnv(Env),
+        FDbc(Dbc),
+        FDbmsName(std::move(DbmsName)),
+        FTextHoldsNul(TextHoldsNulOn(FDbmsName)) {}
   ~TOdbcSession() override {
     if (FInTransaction) SQLEndTran(SQL_HANDLE_DBC, FDbc, SQL_ROLLBACK);
     SQLDisconnect(FDbc);
@@ -190,6 +199,10 @@ class TOdbcSession final : public TDbSession {
   const std::string& DbmsName() const override { return FDbmsName; }
   void Commit() override { End(SQL_COMMIT, "Unable to commit the transaction"); }
   void Rollback() override { End(SQL_ROLLBACK, "Unable to roll back the transaction"); }
+  // The driver does not tell when the server ended a transaction; the
+  // connection goes by the failed statements it saw instead.
+  bool TransactionOpen() const override { return FInTransaction; }
+  bool TextHoldsNul() const override { return FTextHoldsNul; }
 
  private:
   void End(SQLSMALLINT How, const char* What) {
@@ -210,6 +223,7 @@ class TOdbcSession final : public TDbSession {
   SQLHENV FEnv;
   SQLHDBC FDbc;
   std::string FDbmsName;
+  const bool FTextHoldsNul;
   bool FInTransaction = false;
 };
 
@@ -217,13 +231,16 @@ class TOdbcSession final : public TDbSession {
 
 class TOdbcStatement final : public TDbStatement {
  public:
-  TOdbcStatement(SQLHSTMT Stmt, std::string Sql, bool Prepared)
-      : FStmt(Stmt), FSql(std::move(Sql)), FPrepared(Prepared) {}
+  TOdbcStatement(SQLHSTMT Stmt, std::string Sql, bool Prepared, bool TextHoldsNul)
+      : FStmt(Stmt), FSql(std::move(Sql)), FPrepared(Prepared), FTextHoldsNul(TextHoldsNul) {}
   ~TOdbcStatement() override { SQLFreeHandle(SQL_HANDLE_STMT, FStmt); }
 
   bool Execute(const std::vector<TDbParam>& Params, bool KeepResult) override {
     CloseResult();
     FRows = 0;
+    if (!FTextHoldsNul && FSql.find('\0') != std::string::npos)
+      throw TDbError("Unable to execute statement",
+                     "the statement text holds a NUL byte, which the database cannot take");
     Bind(Params);
     SQLRETURN rc = FPrepared
                        ? SQLExecute(FStmt)
@@ -417,6 +434,10 @@ class TOdbcStatement final : public TDbStatement {
           bufLen = b.Indicator = static_cast<SQLLEN>(v.Data.size());
           break;
         case TBindKind::Text:
+          if (!FTextHoldsNul && v.Data.find('\0') != std::string_view::npos)
+            throw TDbError("Unable to bind parameter \"" + p.Name() + "\"",
+                           "the value holds a NUL byte, which the database's text types cannot "
+                           "hold");
           sqlType = v.Data.size() > kLongData ? SQL_LONGVARCHAR : SQL_VARCHAR;
           // The declared size stays within the short type for short values
           // (a field length above it would ask some servers for a long type).
@@ -536,6 +557,7 @@ class TOdbcStatement final : public TDbStatement {
   SQLHSTMT FStmt;
   std::string FSql;
   bool FPrepared;  // SQLPrepare done; otherwise SQLExecDirect each time
+  bool FTextHoldsNul;
   bool FOpen = false;
   int64_t FRows = 0;
   std::vector<TParamBuffer> FBuffers;  // stable while a statement runs
@@ -557,7 +579,7 @@ std::unique_ptr<TDbStatement> TOdbcSession::Prepare(const std::string& Sql, bool
       throw error;
     }
   }
-  return std::make_unique<TOdbcStatement>(st, Sql, Persistent);
+  return std::make_unique<TOdbcStatement>(st, Sql, Persistent, FTextHoldsNul);
 }
 
 }  // namespace

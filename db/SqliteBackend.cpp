@@ -2,8 +2,11 @@
 // .mdb/.accdb. The file must exist; it is never created here.
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "db/DbBackend.h"
 #include "db/DbError.h"
@@ -120,36 +123,70 @@ void PadToScale(std::string& Text, int Scale) {
 
 class TSqliteSession final : public TDbSession {
  public:
-  explicit TSqliteSession(sqlite3* Db) : FDb(Db) {}
+  TSqliteSession(sqlite3* Db, const TDbOpenOptions& Options)
+      : FDb(Db), FBudget(std::max(Options.BusyTimeoutMs, 0)), FLockWait(Options.LockWait) {
+    // The wait for a lock is counted over the whole session rather than per
+    // statement: a long batch meets a lock held by a reader at every cache
+    // spill, and a wait per statement adds up without bound.
+    sqlite3_busy_handler(FDb, &TSqliteSession::BusyHandler, this);
+  }
   ~TSqliteSession() override {
     if (!sqlite3_get_autocommit(FDb)) sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(FDb);
   }
   std::unique_ptr<TDbStatement> Prepare(const std::string& Sql, bool Persistent) override;
-  // IMMEDIATE takes the write lock at once (waiting for it through the busy
-  // timeout), so two writers never deadlock on a lock upgrade mid-batch.
   const std::string& DbmsName() const override {
     static const std::string kName = "SQLite";
     return kName;
   }
+  // IMMEDIATE takes the write lock at once (waiting for it through the busy
+  // handler), so two writers never deadlock on a lock upgrade mid-batch.
   void Begin() override { Exec("BEGIN IMMEDIATE", "Unable to begin a transaction"); }
-  void Commit() override {
-    if (sqlite3_get_autocommit(FDb))
-      throw TDbError("Unable to commit the transaction",
-                     "the database already rolled the transaction back after an error");
-    Exec("COMMIT", "Unable to commit the transaction");
-  }
+  void Commit() override { Exec("COMMIT", "Unable to commit the transaction"); }
   void Rollback() override {
     if (sqlite3_get_autocommit(FDb)) return;  // SQLite already rolled back
     Exec("ROLLBACK", "Unable to roll back the transaction");
   }
+  bool TransactionOpen() const override { return !sqlite3_get_autocommit(FDb); }
+  bool TextHoldsNul() const override { return true; }
 
  private:
   void Exec(const char* Sql, const char* What) {
     int rc = sqlite3_exec(FDb, Sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) ThrowSqlite(FDb, rc, What);
   }
+
+  // SQLite calls this, inside a statement, each time a lock it needs is
+  // held by another connection; nonzero means "try again".
+  static int BusyHandler(void* Self, int Count) noexcept {
+    try {
+      return static_cast<TSqliteSession*>(Self)->WaitForLock(Count) ? 1 : 0;
+    } catch (...) {
+      return 0;  // nothing may leave through SQLite's C frames
+    }
+  }
+
+  bool WaitForLock(int Count) {
+    using namespace std::chrono;
+    if (FWaited >= FBudget) return false;
+    // Short sleeps first, as SQLite's own handler does, then 100 ms ones, so
+    // that the hook is asked at least ten times a second.
+    static constexpr int kSteps[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50};
+    constexpr int kSteady = 100;
+    const int step = Count < static_cast<int>(std::size(kSteps)) ? kSteps[Count] : kSteady;
+    const auto left = duration_cast<milliseconds>(FBudget - FWaited);
+    const auto sleep = std::max(milliseconds(1), std::min(milliseconds(step), left));
+    const auto start = steady_clock::now();
+    std::this_thread::sleep_for(sleep);
+    FWaited += duration_cast<microseconds>(steady_clock::now() - start);
+    if (FLockWait && !FLockWait(duration_cast<milliseconds>(FWaited))) return false;
+    return true;  // one more try also when the budget is now spent
+  }
+
   sqlite3* FDb;
+  const std::chrono::milliseconds FBudget;
+  std::chrono::microseconds FWaited{0};  // waited for locks since the session opened
+  const std::function<bool(std::chrono::milliseconds)> FLockWait;
 };
 
 }  // namespace
@@ -416,16 +453,12 @@ std::unique_ptr<TDbSession> OpenSqliteSession(const TDbRoute& Route,
     throw error;
   }
   sqlite3_extended_result_codes(db, 1);
-  sqlite3_busy_timeout(db, Options.BusyTimeoutMs);
+  auto session = std::make_unique<TSqliteSession>(db, Options);  // closes db if we throw
   // Opening is lazy; reading the schema shows at once a file that is not an
   // SQLite database.
   rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) {
-    TDbError error = SqliteError(db, rc, what);
-    sqlite3_close_v2(db);
-    throw error;
-  }
-  return std::make_unique<TSqliteSession>(db);
+  if (rc != SQLITE_OK) throw SqliteError(db, rc, what);
+  return session;
 }
 
 }  // namespace kelvor

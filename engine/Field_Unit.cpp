@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "db/DbValueText.h"
 #include "platform/Clock.h"
 #include "platform/Text.h"
 
@@ -261,6 +262,20 @@ void TObuFields::CheckDates(bool Keys) const {
     if (kind != TValueKind::Date && kind != TValueKind::DateTime) continue;
     const TObuFieldRef f = GetItem(i);
     if ((Keys && f.IsKey) || !TrimText(f.Value).empty()) ParseOrThrow(f);
+  }
+}
+
+void TObuFields::CheckTextWithoutNul() const {
+  if (FData.find('\0') == std::string::npos) return;  // the usual case, at one look
+  for (int i = 0; i < Count(); ++i) {
+    if (dbtext::IsBinaryType(Column(i).DataType) || IsNull(i)) continue;
+    if (Value(i).find('\0') == std::string_view::npos &&
+        BlobData(i).find('\0') == std::string_view::npos)
+      continue;
+    const std::string key = KeyText();
+    throw TConvertError("the value in column " + Column(i).FieldName +
+                        (key.empty() ? std::string() : " of the row with key " + key) +
+                        " holds a NUL byte, which the destination's text cannot hold");
   }
 }
 

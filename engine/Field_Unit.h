@@ -132,6 +132,10 @@ class TObuFields {
   // date-time value that does not parse, and, with Keys, any date or
   // date-time key value that does not parse (an empty one included).
   void CheckDates(bool Keys) const;
+  // Throws TConvertError naming the column (and the row's key) when a value
+  // of a type other than raw bytes holds a NUL byte: for destinations whose
+  // text types cannot hold one.
+  void CheckTextWithoutNul() const;
 
   // Identifies the column layout; records cloned from one template share it.
   const void* LayoutId() const { return FColumns.get(); }

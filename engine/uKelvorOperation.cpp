@@ -20,10 +20,29 @@ namespace {
 constexpr const char* kStoppedLine = "Mission has been explicit stopped!";
 // A batch tells the operator how far it got every this many items.
 constexpr size_t kProgressEvery = 10000;
+// A run that has waited this long for a lock says so.
+constexpr std::chrono::seconds kLockWaitNotice{5};
+// Statement texts longer than this are cut in log lines (a mirror's delete
+// of many keys runs to hundreds of kilobytes).
+constexpr size_t kLoggedStatementBytes = 4096;
 
 std::string ErrorText(const std::exception& E) {
   return E.what();
 }
+
+}  // namespace
+
+std::string StatementForLog(std::string_view Sql) {
+  if (Sql.size() <= kLoggedStatementBytes) return std::string(Sql);
+  // Never cut a UTF-8 character in two.
+  size_t cut = kLoggedStatementBytes;
+  while (cut > 0 && (static_cast<unsigned char>(Sql[cut]) & 0xC0) == 0x80)
+    --cut;
+  return std::string(Sql.substr(0, cut)) + "... (cut; the statement has " +
+         std::to_string(Sql.size()) + " bytes)";
+}
+
+namespace {
 
 // The condition of the mirror's delete: the key conditions of every source
 // record, joined with " or ". Up to kExactTerms records it is written in its
@@ -117,7 +136,12 @@ std::string Quoted(const std::string& Value) {
 // Construction and connections
 
 TKelvorOperationHandler::TKelvorOperationHandler(std::string AId)
-    : SourceQuery(SourceConnection), DestinationQuery(DestinationConnection), Id(std::move(AId)) {}
+    : SourceQuery(SourceConnection), DestinationQuery(DestinationConnection), Id(std::move(AId)) {
+  SourceConnection.SetLockWaitHook(
+      [this](std::chrono::milliseconds Waited) { return LockWait(FSourceWait, Waited); });
+  DestinationConnection.SetLockWaitHook(
+      [this](std::chrono::milliseconds Waited) { return LockWait(FDestinationWait, Waited); });
+}
 
 TKelvorOperationHandler::~TKelvorOperationHandler() = default;
 
@@ -163,6 +187,8 @@ std::string TKelvorOperationHandler::DataModuleConnectionStringFor(const TSyncDa
 
 bool TKelvorOperationHandler::OpenConnection(TDbConnection& Connection,
                                              const TSyncDataSource& Settings) {
+  // A new connection starts a new count of the time waited for locks.
+  (&Connection == &SourceConnection ? FSourceWait : FDestinationWait).Noticed = false;
   try {
     const std::string text = ConnectionStringFor(Settings);
     Connection.Close();
@@ -197,19 +223,62 @@ void TKelvorOperationHandler::PostProgress(std::string_view Text) {
   if (MessageChannel) MessageChannel->Post(Text);
 }
 
+std::string TKelvorOperationHandler::MissionTag() const {
+  return CurrentTask ? " (mission<" + CurrentTask->MissionName + ">)" : std::string();
+}
+
+void TKelvorOperationHandler::StatementFailed(std::string_view Head, const std::string& Sql,
+                                              const std::exception& E) {
+  FStatementFailed = true;
+  WriteLog(std::string(Head) + StatementForLog(Sql) + " error,info:" + ErrorText(E));
+}
+
+bool TKelvorOperationHandler::MaySend(std::string_view Sql) {
+  if (!FStatementFailed) return true;
+  WriteLog("execute sql: " + StatementForLog(Sql) +
+           " not sent: an earlier statement of the run failed" + MissionTag());
+  return false;
+}
+
+void TKelvorOperationHandler::Stopped() {
+  if (FStopNoted) return;
+  FStopNoted = true;
+  PostProgress(kStoppedLine);
+  WriteLog(kStoppedLine + MissionTag());
+}
+
+bool TKelvorOperationHandler::LockWait(TLockWait& Side, std::chrono::milliseconds Waited) {
+  if (!Side.Noticed && Waited >= kLockWaitNotice) {
+    Side.Noticed = true;
+    const TDbConnection& c = &Side == &FSourceWait ? SourceConnection : DestinationConnection;
+    const std::string line = std::string("waiting for a lock on the ") +
+                             (&Side == &FSourceWait ? "source" : "destination") +
+                             " database: " + std::to_string(kLockWaitNotice.count()) +
+                             " s so far, at most " + std::to_string(c.BusyTimeout() / 1000) +
+                             " s in all";
+    PostProgress(line);
+    WriteLog(line + MissionTag());
+  }
+  if (!MustStop()) return true;
+  Stopped();
+  return false;
+}
+
 int TKelvorOperationHandler::OpenSource(const std::string& Sql) {
+  if (!MaySend(Sql)) return -1;
   try {
     SourceQuery.Close();
     SourceQuery.SetSQL(Sql);
     SourceQuery.Open();
     return 0;
   } catch (const std::exception& e) {
-    WriteLog("execute sql: " + Sql + " error,info:" + ErrorText(e));
+    StatementFailed("execute sql: ", Sql, e);
     return -1;
   }
 }
 
 int TKelvorOperationHandler::ExecOn(TDbQuery& Query, const std::string& Sql) {
+  if (!MaySend(Sql)) return -1;
   try {
     Query.Close();
     Query.SetPrepared(false);
@@ -218,7 +287,7 @@ int TKelvorOperationHandler::ExecOn(TDbQuery& Query, const std::string& Sql) {
     Query.ExecSQL();
     return 0;
   } catch (const std::exception& e) {
-    WriteLog("execute sql: " + Sql + " error,info:" + ErrorText(e));
+    StatementFailed("execute sql: ", Sql, e);
     return -1;
   }
 }
@@ -232,6 +301,7 @@ int TKelvorOperationHandler::ExecDestination(const std::string& Sql) {
 }
 
 int TKelvorOperationHandler::ExecDestinationCounted(const std::string& Sql, int64_t& Rows) {
+  if (!MaySend(Sql)) return -1;
   try {
     DestinationQuery.Close();
     DestinationQuery.SetPrepared(false);
@@ -240,7 +310,7 @@ int TKelvorOperationHandler::ExecDestinationCounted(const std::string& Sql, int6
     Rows = DestinationQuery.RowsAffected();
     return 0;
   } catch (const std::exception& e) {
-    WriteLog("execute sql: " + Sql + " error,info:" + ErrorText(e));
+    StatementFailed("execute sql: ", Sql, e);
     return -1;
   }
 }
@@ -261,7 +331,7 @@ bool TKelvorOperationHandler::MustStop() {
 bool TKelvorOperationHandler::ContinueAfterItem(size_t Index, size_t Total) {
   // A stop request is looked at after items 0, 100, 200 and so on.
   if (Index % 100 == 0 && MustStop()) {
-    PostProgress(kStoppedLine);
+    Stopped();
     return false;
   }
   const size_t done = Index + 1;
@@ -273,7 +343,11 @@ bool TKelvorOperationHandler::ContinueAfterItem(size_t Index, size_t Total) {
 bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query,
                                               const std::vector<std::string>& Statements) {
   if (Statements.empty()) return false;
-  if (Connection.InTransaction()) return false;
+  if (Connection.InTransaction()) {
+    WriteLog("execute transaction error,info:a transaction is open already" + MissionTag());
+    return false;
+  }
+  if (!MaySend(Statements.front())) return false;
   try {
     Connection.BeginTrans();
     bool ok = true;
@@ -296,7 +370,7 @@ bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuer
     return true;
   } catch (const std::exception& e) {
     // A commit or rollback that fails leaves nothing applied; say why.
-    WriteLog("execute transaction error,info:" + ErrorText(e));
+    WriteLog("execute transaction error,info:" + ErrorText(e) + MissionTag());
     try {
       Connection.RollbackTrans();
     } catch (...) {
@@ -316,7 +390,11 @@ bool TKelvorOperationHandler::RunSourceBatch(const std::vector<std::string>& Sta
 int TKelvorOperationHandler::RunUpsertBatch(const std::vector<TUpsertPair>& Pairs) {
   WriteLog("开始事务信息...");
   if (Pairs.empty()) return 0;
-  if (DestinationConnection.InTransaction()) return -1;
+  if (DestinationConnection.InTransaction()) {
+    WriteLog("execute transaction error,info:a transaction is open already" + MissionTag());
+    return -1;
+  }
+  if (!MaySend(Pairs.front().First)) return -1;
   try {
     DestinationConnection.BeginTrans();
     bool ok = true;
@@ -348,7 +426,7 @@ int TKelvorOperationHandler::RunUpsertBatch(const std::vector<TUpsertPair>& Pair
     DestinationConnection.CommitTrans();
     return 0;
   } catch (const std::exception& e) {
-    WriteLog(std::string("执行事务信息时失败，具体错误信息为: ") + ErrorText(e));
+    WriteLog(std::string("执行事务信息时失败，具体错误信息为: ") + ErrorText(e) + MissionTag());
     try {
       DestinationConnection.RollbackTrans();
     } catch (...) {
@@ -421,12 +499,13 @@ int TKelvorOperationHandler::InsertWithParameters(const TObuFields& Record) {
       FInsertSqlLayout = Record.Layout();
     }
     sql = FInsertSql;
+    if (!MaySend(sql)) return -1;
     DestinationQuery.SetSQL(sql);
     FillParameters(Record, true);
     DestinationQuery.ExecSQL();
     return 0;
   } catch (const TDbError& e) {
-    WriteLog("execute sql: " + sql + " error,info:" + ErrorText(e));
+    StatementFailed("execute sql: ", sql, e);
     return -1;
   }
 }
@@ -447,13 +526,14 @@ int TKelvorOperationHandler::UpdateWithParametersCounted(const TObuFields& Recor
     DestinationQuery.SetPrepared(false);
     sql = Record.BuildParamUpdateSql(CurrentTask->FieldMaps.DstTable,
                                      CurrentTask->Destination.DbType);
+    if (!MaySend(sql)) return -1;
     DestinationQuery.SetSQL(sql);
     FillParameters(Record, false);
     DestinationQuery.ExecSQL();
     Rows = DestinationQuery.RowsAffected();
     return 0;
   } catch (const TDbError& e) {
-    WriteLog("execute " + sql + " error,info:" + ErrorText(e));
+    StatementFailed("execute ", sql, e);
     return -1;
   }
 }
@@ -463,7 +543,11 @@ bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int O
   Records.First();
   const int dbType = CurrentTask->Destination.DbType;
   TMirrorCondition w(dbType);
-  if (DestinationConnection.InTransaction()) return false;
+  if (DestinationConnection.InTransaction()) {
+    WriteLog("execute transaction error,info:a transaction is open already" + MissionTag());
+    return false;
+  }
+  if (!MaySend("begin transaction")) return false;
   DestinationConnection.BeginTrans();
   try {
     bool ok = true;
@@ -500,7 +584,11 @@ bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int O
     if (OperationType == opMirror)
       for (int k = 0; k < FKnownRecords.Count(); ++k)
         w.Add(FKnownRecords.Record(k));
-    if (OperationType == opMirror && !w.Empty() &&
+    // The delete keeps the rows whose keys were seen. After a failed
+    // statement or a stop not every key was seen, and the database may have
+    // ended the transaction already: the delete would then remove rows the
+    // source still has, outside any transaction.
+    if (ok && OperationType == opMirror && !w.Empty() &&
         ExecDestination(w.DeleteStatement(CurrentTask->FieldMaps.DstTable)) != 0)
       ok = false;
     if (ok) {
@@ -554,8 +642,9 @@ void TKelvorOperationHandler::LoadCheckKeys() {
       FCheckKeyIndex.insert(LowerCase(line));
       CheckKeys.push_back(std::move(line));
     }
-  } catch (...) {
-    // A check condition that fails leaves the keys read so far.
+  } catch (const std::exception& e) {
+    // Rows it did not read would be copied again; the run ends here.
+    StatementFailed("execute sql: ", CurrentTask->CheckCondition, e);
   }
   try {
     DestinationQuery.Close();
@@ -655,6 +744,9 @@ std::string TKelvorOperationHandler::SplitScript(const std::vector<std::string>&
 bool TKelvorOperationHandler::RunCommandScript(TKelvorInstance& Task) {
   const std::string text = ExpandNowMacro(Task.FieldMaps.GetCommand());
   const std::vector<std::string> statements = SplitLines(SplitScript(SplitLines(text)));
+  if (statements.empty())
+    WriteLog("mission<" + Task.MissionName +
+             "> the script holds no statement followed by a go line; nothing was run");
   if (Task.FieldMaps.OperationType == opScriptOnDestination) return RunDestinationBatch(statements);
   return RunSourceBatch(statements);
 }
@@ -673,12 +765,16 @@ bool TKelvorOperationHandler::CopyRecords(TKelvorInstance& Task, TObuRec& Record
   const bool literal = dbType == dbOracle || dbType == dbSqlServer;
   const bool paired = op == opUpdateThenInsert || op == opMirror;
 
+  // A driver would cut such a value short at its NUL without a word.
+  const bool nulFits = DestinationConnection.TextHoldsNul();
+
   std::vector<std::string> statements;
   std::vector<TUpsertPair> pairs;
   std::vector<std::string> validations;
   TMirrorCondition w(dbType);
   for (Records.First(); !Records.Eof(); Records.Next()) {
     const TObuFields& record = *Records.Current();
+    if (!nulFits) record.CheckTextWithoutNul();
     if (literal && paired)
       pairs.push_back(
           {record.BuildUpdateSql(table, dbType) + " ", " " + record.BuildInsertSql(table, dbType)});
@@ -706,6 +802,9 @@ bool TKelvorOperationHandler::CopyRecords(TKelvorInstance& Task, TObuRec& Record
     result = RunDestinationBatch(statements);
   else if (dbType == dbAccess || dbType == dbOdbc || dbType == dbDb2)
     result = ApplyRecordsWithParameters(Records, op);
+  else
+    WriteLog("mission<" + Task.MissionName + "> database type " + std::to_string(dbType) +
+             " is not one this program knows; nothing was applied");
   if (!result) return false;
 
   Task.RecordCount = Records.Count();
@@ -723,6 +822,8 @@ bool TKelvorOperationHandler::CopyRecords(TKelvorInstance& Task, TObuRec& Record
 
 bool TKelvorOperationHandler::Execute(TKelvorInstance& Task) {
   CurrentTask = &Task;
+  FStatementFailed = false;
+  FStopNoted = false;
   const int op = Task.FieldMaps.OperationType;
   const bool copies =
       op == opInsert || op == opUpdateThenInsert || op == opUpdate || op == opMirror;
@@ -736,6 +837,10 @@ bool TKelvorOperationHandler::Execute(TKelvorInstance& Task) {
   }
   if (!Task.CheckCondition.empty()) {
     LoadCheckKeys();
+    if (FStatementFailed) {
+      Task.RecordFailure();
+      return false;
+    }
   } else {
     // Keys left by an earlier run whose task had a check condition must not
     // hold back rows of a task that has none (any more).
@@ -750,6 +855,9 @@ bool TKelvorOperationHandler::Execute(TKelvorInstance& Task) {
     records = LoadSourceRecords(ExpandNowMacro(Task.FieldMaps.GetCommand()));
   } else if (op == opScriptOnDestination || op == opScriptOnSource) {
     result = RunCommandScript(Task);
+  } else {
+    WriteLog("mission<" + Task.MissionName + "> operation type " + std::to_string(op) +
+             " is not one this program knows; nothing was done");
   }
 
   try {
@@ -763,8 +871,7 @@ bool TKelvorOperationHandler::Execute(TKelvorInstance& Task) {
       Task.RecordFailure();
   } catch (const std::exception& e) {
     // The log is shared by every task: the line says whose run it was.
-    WriteLog("execute transaction error,info:" + ErrorText(e) + " (mission<" + Task.MissionName +
-             ">)");
+    WriteLog("execute transaction error,info:" + ErrorText(e) + MissionTag());
     Task.RecordFailure();
     result = false;
   }

@@ -8,8 +8,15 @@
 // one destination transaction that commits only when every statement
 // succeeded. Statement operations catch every database error, write the
 // log line and answer 0 or -1; nothing here raises to the daemon.
+//
+// Once a statement of a run has failed, no further statement of that run is
+// sent (each statement operation refuses with a log line): after a failure
+// the database may have ended the transaction, and what follows would run
+// outside it. Every reason that ends a run is written to the log.
 #pragma once
 
+#include <chrono>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,6 +32,10 @@
 namespace kelvor {
 
 class TBroadMessage;
+
+// Sql as a log line shows it: texts over 4 KB are cut (never inside a UTF-8
+// character) and followed by a note of their full length.
+std::string StatementForLog(std::string_view Sql);
 
 // One update-then-insert pair: the UPDATE is sent first and the INSERT only
 // when the UPDATE changed no row. The texts are exactly those the joined
@@ -107,8 +118,27 @@ class TKelvorOperationHandler {
   // After item Index of a batch of Total: false when the task must stop
   // (the stopped line is posted); posts a progress line now and then.
   bool ContinueAfterItem(size_t Index, size_t Total);
+  // " (mission<name>)" of the current task: the log is shared by every task.
+  std::string MissionTag() const;
+  // Logs a statement that failed and marks the run: from then until the next
+  // Execute the statement operations send nothing.
+  void StatementFailed(std::string_view Head, const std::string& Sql, const std::exception& E);
+  // False, with a log line, once a statement of the run has failed.
+  bool MaySend(std::string_view Sql);
+  // Posts and logs the stopped line, once per run.
+  void Stopped();
+  // Asked by a connection while one of its statements waits for a lock:
+  // says so once past a few seconds, and ends the wait when the task must stop.
+  struct TLockWait {
+    bool Noticed = false;  // the line was posted for the connection's current opening
+  };
+  bool LockWait(TLockWait& Side, std::chrono::milliseconds Waited);
 
   std::unordered_set<std::string> FCheckKeyIndex;  // lower-cased CheckKeys
+  bool FStatementFailed = false;                   // in the current run
+  bool FStopNoted = false;                         // the stopped line was posted this run
+  TLockWait FSourceWait;
+  TLockWait FDestinationWait;
   // Source rows of the last read that the check condition held back; a
   // mirror's delete must keep them.
   TObuRec FKnownRecords;

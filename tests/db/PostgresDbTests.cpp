@@ -84,5 +84,28 @@ TEST_F(PostgresTest, KilledConnectionMakesTheNextStatementRaise) {
   EXPECT_EQ(ScalarOn(victim, "select 1"), "1");
 }
 
+// PostgreSQL's text types cannot hold a NUL byte, and psqlodbc cut such a
+// value (or statement) short at it without a word.
+TEST_F(PostgresTest, NulByteInTextIsRefusedNotCutShort) {
+  const std::string t = UniqueName("kt_");
+  ExecOn(Admin, "create table " + t + "(s VARCHAR(10))");
+  EXPECT_FALSE(Admin.TextHoldsNul());
+  TDbQuery q(Admin);
+  q.SetSQL("insert into " + t + "(s) values(:s)");
+  q.Param(0).SetDataType(ftString);
+  q.Param(0).SetValue(std::string("a\0b", 3));
+  try {
+    q.ExecSQL();
+    ADD_FAILURE() << "a text holding a NUL byte was sent";
+  } catch (const TDbError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"s\""), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("NUL"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(ExecOn(Admin, "insert into " + t + "(s) values('a" + std::string(1, '\0') + "b')"),
+               TDbError);
+  EXPECT_EQ(ScalarOn(Admin, "select count(*) from " + t), "0");
+  ExecOn(Admin, "drop table " + t);
+}
+
 }  // namespace
 }  // namespace kelvor::test

@@ -130,6 +130,36 @@ TEST_F(SqliteTest, MissingOrForeignFilesAreReportedAndNeverCreated) {
   EXPECT_EQ(c.Route().FilePath, Home.Root() + "bin/../s.db");
 }
 
+// A statement can end the transaction the layer began without failing: the
+// statements after it would each commit on their own.
+TEST_F(SqliteTest, TransactionEndedByTheDatabaseSendsNothingMoreAndCommitsNothing) {
+  ExecOn(Conn, "create table t(id INT)");
+  for (auto [ender, kept] :
+       {std::pair{"commit", "1"}, {"end transaction", "1"}, {"rollback", "0"}}) {
+    SCOPED_TRACE(ender);
+    ExecOn(Conn, "delete from t");
+    ASSERT_DB_OK(Conn.BeginTrans());
+    ExecOn(Conn, "insert into t values(1)");
+    ASSERT_DB_OK(ExecOn(Conn, ender));
+    try {
+      ExecOn(Conn, "insert into t values(2)");
+      ADD_FAILURE() << "sent after the transaction ended";
+    } catch (const TDbError& e) {
+      EXPECT_NE(std::string(e.what()).find("the database ended the transaction"), std::string::npos)
+          << e.what();
+    }
+    try {
+      Conn.CommitTrans();
+      ADD_FAILURE() << "committed a transaction that had ended";
+    } catch (const TDbError& e) {
+      EXPECT_NE(std::string(e.what()).find("the database ended the transaction"), std::string::npos)
+          << e.what();
+    }
+    EXPECT_FALSE(Conn.InTransaction());
+    EXPECT_EQ(ScalarOn(Conn, "select count(*) from t"), kept);
+  }
+}
+
 TEST_F(SqliteTest, ClosingTheConnectionEndsResultsOfItsQueries) {
   TDbConnection& c = Conn;
   TDbQuery q(c);

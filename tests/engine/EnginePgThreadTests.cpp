@@ -27,6 +27,9 @@ TEST_P(PgThreadTest, StopRequestedWhileItemZeroRunsIsNoticedRightAfterIt) {
   EXPECT_EQ(Dst->Count(t), "0");
   EXPECT_THAT(Env->Progress(), HasSubstr("Mission has been explicit stopped!"));
   EXPECT_EQ(task->FailCount, 1);
+  // The report line sends the reader to the log: the reason is there too.
+  EXPECT_THAT(Env->LogText(),
+              HasSubstr("Mission has been explicit stopped! (mission<" + Name + ">)"));
 }
 
 TEST_P(PgThreadTest, StopRequestedWhileItemOneRunsIsNoticedAfterItemHundred) {

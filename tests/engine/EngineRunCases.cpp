@@ -261,6 +261,65 @@ TEST_P(EngineTypesTest, ColumnMissingFromTheSourceFailsTheRunAndNothingIsDeleted
   EXPECT_THAT(Env->Progress(), Not(HasSubstr("record count:")));
 }
 
+// Once a statement of a run has failed, nothing more of the run is sent: not
+// the rest of the batch, not the rows after a failed check condition, not
+// the mirror's delete, which would otherwise remove rows whose keys the run
+// never reached (and, where the database has ended the transaction after
+// the failure, remove them for good).
+TEST_P(EngineTypesTest, AfterAFailedStatementNothingMoreOfTheRunIsSent) {
+  {
+    SCOPED_TRACE("a row the destination refuses in the middle of a mirror");
+    const std::string guarded = Dst->CreateTable(
+        "id INTEGER primary key, name VARCHAR(32), qty INTEGER check (qty < 1000)");
+    Dst->Exec("insert into " + guarded +
+              "(id, name, qty) values (1, 'old', 1), (2, 'old', 2), (8, 'extra', 8), "
+              "(9, 'extra', 9)");
+    Source("(1, 'a', 10, 0), (2, 'b', 20, 0), (3, 'c', 5000, 0), (4, 'd', 40, 0)");
+    auto task = Task(opMirror, guarded, Select(), kIdNameQty);
+    EXPECT_FALSE(Run(*task));
+    EXPECT_EQ(task->FailCount, 1);
+    EXPECT_EQ(Dst->Rows("select id, name, qty from " + guarded + " order by id"),
+              (Rows{"1|old|1", "2|old|2", "8|extra|8", "9|extra|9"}));
+    const std::string log = Env->LogText();
+    // The insert of row 3 failed (the pair's insert part begins with a blank).
+    EXPECT_THAT(log, ::testing::ContainsRegex("execute sql: ? insert into " + guarded +
+                                              "\\(id,name,qty\\)values\\(.* error,info:"));
+    EXPECT_THAT(log, Not(HasSubstr("delete from " + guarded)));
+    Src->Exec("delete from " + SrcTable);
+  }
+  {
+    SCOPED_TRACE("a check condition that fails");
+    Destination("(1, 'old', 1), (9, 'extra', 9)");
+    Source("(1, 'a', 10, 0), (2, 'b', 20, 0)");
+    auto task = Task(opMirror, DstTable, Select(), kIdNameQty);
+    task->CheckCondition = "select id from no_such_table_here";
+    const size_t progress = Env->Progress().size();
+    EXPECT_FALSE(Run(*task));
+    EXPECT_EQ(task->FailCount, 1);
+    EXPECT_EQ(DestinationRows(), (Rows{"1|old|1", "9|extra|9"}));
+    EXPECT_THAT(Env->LogText(),
+                HasSubstr("execute sql: select id from no_such_table_here error,info:"));
+    EXPECT_EQ(Env->Progress().substr(progress), "");  // nothing was read
+  }
+  {
+    SCOPED_TRACE("a validation that fails after the copy");
+    // The copy is committed and stays a success; the delete that would
+    // follow the validations is not sent. (The parameterised apply deletes
+    // inside its own transaction, before the validations.)
+    auto task = Task(opMirror, DstTable, Select(), kIdNameQty,
+                     "update no_such_table_here set done = 1 where 1=1");
+    EXPECT_TRUE(Run(*task)) << Env->LogText();
+    EXPECT_EQ(DestinationRows(),
+              Literal() ? (Rows{"1|a|10", "2|b|20", "9|extra|9"}) : (Rows{"1|a|10", "2|b|20"}));
+    const std::string log = Env->LogText();
+    EXPECT_THAT(log, HasSubstr("update no_such_table_here set done = 1 where 1=1 and"));
+    EXPECT_THAT(log, HasSubstr("execute sql: delete from " + DstTable +
+                               " where not ( (id=1) or (id=2)) not sent: an earlier statement "
+                               "of the run failed (mission<" +
+                               Name + ">)"));
+  }
+}
+
 // Cases that need SQLite's leniency in the source: a column keeps text that
 // does not fit its declared type.
 using EngineSqliteSourceTest = EngineTypesTest;
@@ -291,6 +350,33 @@ TEST_P(EngineSqliteSourceTest, DateThatDoesNotParseEndsTheRunBeforeAnythingIsApp
               HasSubstr("execute transaction error,info:'not a date' in column ts is not a "
                         "valid date and time (mission<" +
                         Name + ">)"));
+}
+
+// SQLite keeps a NUL byte inside a text; PostgreSQL's text types cannot hold
+// one, and its driver used to cut the value short there without a word.
+TEST_P(EngineSqliteSourceTest, TextWithANulByteArrivesWholeOrFailsTheRunNamingTheColumn) {
+  Source("(1, 'plain', 1, 0), (2, 'a' || char(0) || 'b', 2, 0)");
+  Destination("(9, 'stay', 9)");
+  for (int op : {opInsert, opMirror}) {
+    SCOPED_TRACE("type " + std::to_string(op));
+    auto task = Task(op, DstTable, Select(), kIdNameQty);
+    if (Dst->IsPostgres()) {
+      EXPECT_FALSE(Run(*task));
+      EXPECT_EQ(task->FailCount, 1);
+      EXPECT_EQ(DestinationRows(), (Rows{"9|stay|9"}));
+      EXPECT_THAT(Env->LogText(),
+                  HasSubstr("the value in column name of the row with key 2 holds a "
+                            "NUL byte, which the destination's text cannot hold "
+                            "(mission<" +
+                            Name + ">)"));
+    } else {
+      ASSERT_TRUE(Run(*task)) << Env->LogText();
+      EXPECT_EQ(Dst->Rows("select id, hex(name) from " + DstTable + " order by id"),
+                op == opInsert ? (Rows{"1|706C61696E", "2|610062", "9|73746179"})
+                               : (Rows{"1|706C61696E", "2|610062"}));
+      Dst->Exec("delete from " + DstTable + " where id <> 9");
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -404,6 +490,8 @@ TEST_P(EngineRunTest, ScriptWithoutStatementsFailsAndOnlySeparatorsSucceed) {
   auto none = Task(opScriptOnDestination, "", "-- nothing\r\nselect 1\r\n", {});
   EXPECT_FALSE(Run(*none));
   EXPECT_EQ(none->FailCount, 1);
+  EXPECT_THAT(Env->LogText(), HasSubstr("mission<" + Name +
+                                        "> the script holds no statement followed by a go line"));
   auto separators = Task(opScriptOnDestination, "", "go\r\nGO\r\n", {});
   EXPECT_TRUE(Run(*separators)) << Env->LogText();
 }

@@ -41,6 +41,27 @@ TEST_P(SqliteEngineTest, ReadErrorInTheMiddleFailsTheRunAndTheMirrorDeletesNothi
   EXPECT_THAT(log, HasSubstr("mission<" + Name + "> execute 1 times fail!"));
 }
 
+// SQLite rolls back the whole transaction after some errors (a full disk, a
+// trigger's RAISE(ROLLBACK)); the statements sent after that would each
+// commit on their own, the mirror's delete among them.
+TEST_P(SqliteEngineTest, MirrorWhoseTransactionTheDatabaseEndsKeepsEveryRow) {
+  const std::string src = Src->CreateTable("id INTEGER, v INTEGER");
+  const std::string dst = Dst->CreateTable("id INTEGER primary key, v INTEGER");
+  Src->Exec("insert into " + src + " select i, i from " + Series(500));
+  Dst->Exec("insert into " + dst + " select i, 0 from " + Series(500));
+  Dst->Exec("insert into " + dst + " select i + 1000, 0 from " + Series(10));
+  Dst->Exec("create trigger " + dst + "_refuse before update on " + dst +
+            " when new.id = 250 begin select raise(rollback, 'row 250 refused'); end");
+  for (int op : {opMirror, opUpdateThenInsert}) {
+    auto task = Task(op, dst, "select id, v from " + src + " order by id", {{"id", true}, {"v"}});
+    EXPECT_FALSE(Run(*task)) << op;
+    EXPECT_EQ(Dst->Rows("select count(*), sum(v) from " + dst), Rows{"510|0"}) << op;
+  }
+  const std::string log = Env->LogText();
+  EXPECT_THAT(log, HasSubstr("row 250 refused"));
+  EXPECT_THAT(log, Not(HasSubstr("delete from " + dst)));
+}
+
 TEST_P(SqliteEngineTest, MirrorOfOneHundredThousandRows) {
   const std::string src = Src->CreateTable("id INTEGER, name VARCHAR(32)");
   const std::string dst = Dst->CreateTable("id INTEGER primary key, name VARCHAR(32)");
@@ -129,6 +150,17 @@ TEST_P(SqliteEngineTest, StatementOperationsAnswerZeroOrMinusOneAndLogTheStateme
   EXPECT_EQ(Executor.RunUpsertBatch({{"delete from " + dst + " ", ""}}), -1);
   Executor.DestinationConnection.RollbackTrans();
   EXPECT_EQ(Dst->Count(dst), "2");
+}
+
+TEST_P(SqliteEngineTest, LongStatementsAreCutInTheLog) {
+  const std::string statement =
+      "insert into no_such_table_here values ('" + std::string(10000, 'x') + "')";
+  auto task = Task(opScriptOnDestination, "", Go(statement));
+  EXPECT_FALSE(Run(*task));
+  const std::string log = Env->LogText();
+  EXPECT_THAT(log, HasSubstr("execute sql: " + statement.substr(0, 4096) +
+                             "... (cut; the statement has 10042 bytes) error,info:"));
+  EXPECT_THAT(log, Not(HasSubstr(std::string(4097, 'x'))));
 }
 
 // ---------------------------------------------------------------------------

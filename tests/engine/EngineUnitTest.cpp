@@ -113,6 +113,20 @@ TEST(NowMacroTest, EveryNowInAnyCaseBecomesMidnightOfToday) {
   EXPECT_EQ(Handler::ExpandNowMacro("$$now$$"), "$'2024-05-01 00:00:00'$");
 }
 
+TEST(StatementForLogTest, LongTextsAreCutAt4KBOnACharacterBoundary) {
+  const std::string x4096(4096, 'x');
+  EXPECT_EQ(StatementForLog("select 1"), "select 1");
+  EXPECT_EQ(StatementForLog(x4096), x4096);
+  EXPECT_EQ(StatementForLog(x4096 + "y"), x4096 + "... (cut; the statement has 4097 bytes)");
+  // "中" is three bytes: after two bytes of "xx" one starts at 4094 and
+  // would be cut in two at 4096, so the cut comes before it.
+  std::string chinese = "xx";
+  while (chinese.size() < 5000)
+    chinese += "中";
+  EXPECT_EQ(StatementForLog(chinese), chinese.substr(0, 4094) + "... (cut; the statement has " +
+                                          std::to_string(chinese.size()) + " bytes)");
+}
+
 TEST(EmptyBatchTest, NothingToSendNeedsNoConnection) {
   test::TempDir tmp;
   test::CurrentDirectoryScope cwd(tmp.Sub("bin", true));
