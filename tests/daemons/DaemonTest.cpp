@@ -330,6 +330,20 @@ TEST_F(ManagerTest, StopSequencePauseEndsOnceTheManagerHasSeenTheStop) {
   EXPECT_EQ(GetBroadMessageHandler()->Find(watch->MissionName)->GetRunState(), 0);
 }
 
+TEST_F(ManagerTest, ADaemonWhoseBodyStartsAfterTheStopStillEnds) {
+  auto watch = Home.WatchTask(Name("late"));  // pinned at 09:00: due at 23:59 only
+  Missions.Add(watch);
+  auto manager = std::make_shared<TRevoroProxyService>(&Missions);
+  manager->DaemonPollInterval = kNeverPoll;
+  manager->InitDaemons();  // built, not yet resumed
+  RequestServiceStop(*manager, Missions, 0);
+  // Starting resets the task's run state, the stop request with it; the
+  // termination request is what still ends the daemon.
+  manager->StartDaemons();
+  ASSERT_TRUE(WaitUntil([&] { return manager->RunningDaemonCount() == 0; }));
+  EXPECT_EQ(GetBroadMessageHandler()->Find(watch->MissionName)->GetRunState(), 0);
+}
+
 // Labelled tsan: twenty daemons copy into one destination file at once.
 TEST_F(ManagerTest, TwentyTasksAtOnce) {
   TDbConnection dst;
