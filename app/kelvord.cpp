@@ -14,44 +14,70 @@
 // run or connect failed or any task listed in tasks.ini could not be loaded
 // or can never run (the service says which and why), 2 for a usage error or
 // when no task could be loaded.
+#include <semaphore.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "app/kelvord_commands.h"
-#include "daemons/uNotifyService.h"
-#include "platform/LineText.h"
 #include "platform/Paths.h"
 #include "platform/TextFile.h"
-#include "platform/Thread.h"
-#include "services/uAlertService.h"
-#include "services/uBroadMessage.h"
-#include "services/uLogService.h"
-#include "services/uReportService.h"
+#include "platform/Wakeup.h"
+#include "services/uQueuedWriter.h"
 #include "tasks/uInstanceCollections.h"
 
 namespace {
 
 std::atomic<bool> g_StopSignal{false};
+sem_t g_StopSemaphore;
 
 void OnStopSignal(int) {
   g_StopSignal.store(true);
+  sem_post(&g_StopSemaphore);  // async-signal-safe, unlike waking the waiting threads
 }
 
-void InstallSignalHandlers() {
-  struct sigaction sa {};
-  sa.sa_handler = OnStopSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-}
+// Installs the SIGINT and SIGTERM handlers and passes each signal on to the
+// threads waiting on the process wakeup, which a signal handler cannot
+// notify itself: a stop is acted on when it comes, not at a next poll.
+class TStopSignalWatcher {
+ public:
+  TStopSignalWatcher() {
+    sem_init(&g_StopSemaphore, 0, 0);
+    FThread = std::thread([this] { Watch(); });
+    struct sigaction sa {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+  }
+  ~TStopSignalWatcher() {
+    FQuit.store(true);
+    sem_post(&g_StopSemaphore);
+    FThread.join();
+  }
+  TStopSignalWatcher(const TStopSignalWatcher&) = delete;
+  TStopSignalWatcher& operator=(const TStopSignalWatcher&) = delete;
+
+ private:
+  void Watch() {
+    for (;;) {
+      while (sem_wait(&g_StopSemaphore) != 0 && errno == EINTR) {
+      }
+      if (FQuit.load()) return;
+      kelvor::ProcessWakeup().Notify();
+    }
+  }
+
+  std::atomic<bool> FQuit{false};
+  std::thread FThread;
+};
 
 void Usage(FILE* Out) {
   std::fprintf(Out,
@@ -62,24 +88,6 @@ void Usage(FILE* Out) {
                "  --check       check every task's schedule, connections and field map;\n"
                "                writes nothing; exit 1 when an active task could not run\n"
                "  --run NAME    run task NAME once now, whatever its schedule or active flag\n");
-}
-
-// Prints what the channels hold, each task line prefixed with its task name.
-void PrintChannels() {
-  kelvor::TBroadMessageHandler* handler = kelvor::GetBroadMessageHandler();
-  for (int i = 0; i < handler->Count(); ++i) {
-    kelvor::TBroadMessage* channel = handler->GetChannel(i);
-    if (!channel || !channel->HasLines()) continue;
-    // The lines come escaped from the channel; the name is the task's own.
-    const std::string name = kelvor::EscapeLineText(channel->GetMissionName());
-    for (const std::string& line : kelvor::SplitLines(channel->TakeText())) {
-      if (name.empty())
-        std::printf("%s\n", line.c_str());
-      else
-        std::printf("[%s] %s\n", name.c_str(), line.c_str());
-    }
-  }
-  std::fflush(stdout);
 }
 
 }  // namespace
@@ -152,38 +160,8 @@ int main(int argc, char** argv) {
                  missions.IndexFileName().c_str());
     return 2;
   }
-  // Counted before the service starts: the manager reports each of them.
-  const int notRunnable = kelvor::CountNotRunnable(missions);
-  InstallSignalHandlers();
+  TStopSignalWatcher stopSignals;
   if (check) return kelvor::CheckMissions(missions, stdout);
   if (!runName.empty()) return kelvor::RunMissionNow(missions, runName, g_StopSignal, stdout);
-
-  auto manager = std::make_shared<kelvor::TRevoroProxyService>(&missions);
-  manager->Resume();
-  bool stopped = false;
-  while (!stopped) {
-    kelvor::TThread::Sleep(100);
-    PrintChannels();
-    const bool idle = untilIdle && manager->Started() && manager->RunningDaemonCount() == 0 &&
-                      !kelvor::AnyDaemonRunning();
-    if (g_StopSignal.load() || idle) {
-      if (g_StopSignal.load()) std::printf("kelvord: stop requested, stopping the service\n");
-      kelvor::RequestServiceStop(*manager, missions, idle ? 0 : 2000);
-      while (manager->RunningDaemonCount() > 0 || kelvor::AnyDaemonRunning()) {
-        kelvor::TThread::Sleep(100);
-        PrintChannels();
-      }
-      stopped = true;
-    }
-  }
-  manager->WaitFor();
-  manager.reset();
-  PrintChannels();
-  kelvor::StopAlertService();
-  kelvor::StopLogService();
-  kelvor::StopReportService();
-  // Every body has returned; let the last ones finish freeing themselves.
-  kelvor::WaitForAllThreads(std::chrono::seconds(10));
-  const int failures = kelvor::RunStatistics().Failures.load();
-  return failures > 0 || notRunnable > 0 ? 1 : 0;
+  return kelvor::ServeMissions(missions, untilIdle, g_StopSignal, stdout);
 }

@@ -16,6 +16,7 @@
 #include "platform/Text.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
+#include "platform/Wakeup.h"
 #include "services/uAlertService.h"
 #include "services/uBroadMessage.h"
 #include "services/uLogService.h"
@@ -197,6 +198,32 @@ void PrintTable(std::vector<std::vector<std::string>> Rows, std::FILE* Out) {
   }
 }
 
+// Prints what every channel of the registry holds in the order it was
+// posted, each task line prefixed with its task's name: a run that is over
+// before the first print still reads from its start to its end.
+void PrintChannels(std::FILE* Out) {
+  struct TNamedLine {
+    TPostedLine Line;
+    std::string Prefix;
+  };
+  std::vector<TNamedLine> lines;
+  TBroadMessageHandler* handler = GetBroadMessageHandler();
+  for (int i = 0; i < handler->Count(); ++i) {
+    TBroadMessage* channel = handler->GetChannel(i);
+    if (!channel || !channel->HasLines()) continue;
+    // The lines come escaped from the channel; the name is the task's own.
+    const std::string name = EscapeLineText(channel->GetMissionName());
+    const std::string prefix = name.empty() ? std::string() : "[" + name + "] ";
+    for (TPostedLine& line : channel->TakeLines())
+      lines.push_back({std::move(line), prefix});
+  }
+  std::sort(lines.begin(), lines.end(),
+            [](const TNamedLine& A, const TNamedLine& B) { return A.Line.Number < B.Line.Number; });
+  for (const TNamedLine& line : lines)
+    std::fprintf(Out, "%s%s\n", line.Prefix.c_str(), line.Line.Text.c_str());
+  std::fflush(Out);
+}
+
 void PrintChannel(TBroadMessage& Channel, std::FILE* Out) {
   if (!Channel.HasLines()) return;
   // The lines come escaped from the channel; the name is the task's own.
@@ -254,6 +281,45 @@ std::string NextDueText(TKelvorInstance& Task) {
     return FormatDate(day) + " " + time;
   }
   return "never";
+}
+
+int ServeMissions(TInstanceCollections& Missions, bool UntilIdle,
+                  const std::atomic<bool>& StopSignal, std::FILE* Out,
+                  std::chrono::milliseconds PrintInterval) {
+  // Counted before the service starts: the manager reports each of them.
+  const int notRunnable = CountNotRunnable(Missions);
+  const int failuresBefore = RunStatistics().Failures.load();
+  auto manager = std::make_shared<TRevoroProxyService>(&Missions);
+  manager->Resume();
+  const auto daemonsEnded = [&manager] {
+    return manager->RunningDaemonCount() == 0 && !AnyDaemonRunning();
+  };
+  const auto idle = [&] { return UntilIdle && manager->Started() && daemonsEnded(); };
+  for (;;) {
+    // The manager's start and every thread's end notify the wakeup, and so
+    // does the caller's stop signal: the end is acted on when it comes, and
+    // the interval only paces the printing.
+    ProcessWakeup().WaitFor(PrintInterval, [&] { return StopSignal.load() || idle(); });
+    PrintChannels(Out);
+    const bool signalled = StopSignal.load();
+    const bool ended = idle();
+    if (!signalled && !ended) continue;
+    if (signalled) std::fprintf(Out, "kelvord: stop requested, stopping the service\n");
+    RequestServiceStop(*manager, Missions, ended ? 0 : 2000);
+    break;
+  }
+  while (!daemonsEnded()) {
+    ProcessWakeup().WaitFor(PrintInterval, daemonsEnded);
+    PrintChannels(Out);
+  }
+  manager->WaitFor();
+  manager.reset();
+  PrintChannels(Out);
+  StopWriters();
+  // Every body has returned; let the last ones finish freeing themselves.
+  WaitForAllThreads(std::chrono::seconds(10));
+  const int failures = RunStatistics().Failures.load() - failuresBefore;
+  return failures > 0 || notRunnable > 0 ? 1 : 0;
 }
 
 int CheckMissions(TInstanceCollections& Missions, std::FILE* Out) {
@@ -323,10 +389,12 @@ int RunMissionNow(TInstanceCollections& Missions, const std::string& Name,
   std::thread runner([&] {
     ok = daemon->RunMission();
     done.store(true);
+    ProcessWakeup().Notify();
   });
   bool stopAsked = false;
   while (!done.load()) {
-    TThread::Sleep(100);
+    ProcessWakeup().WaitFor(std::chrono::milliseconds(100),
+                            [&] { return done.load() || (StopSignal.load() && !stopAsked); });
     PrintChannel(*channel, Out);
     if (StopSignal.load() && !stopAsked) {
       std::fprintf(Out, "kelvord: stop requested, stopping the run\n");

@@ -1,4 +1,11 @@
-// The operator's one-off commands of kelvord, beside the service itself:
+// What kelvord does: the service itself, and the operator's one-off commands
+// beside it:
+//
+//   kelvord [--until-idle]
+//                        starts the service on the catalogue and prints every
+//                        line of the channels, task lines prefixed with the
+//                        task's name, until a stop signal or, with
+//                        --until-idle, until no task daemon runs any more.
 //
 //   kelvord --check      one row per listed task: name, active, schedule in
 //                        words and when a service started now would first run
@@ -13,13 +20,16 @@
 //                        report and alert as usual. Exit 0 when it succeeded,
 //                        1 when it failed, 2 when no task has that name.
 //
-// Threads: both run on the caller's thread (--run runs the task on one worker
-// thread of its own and prints from the caller's); call them once the catalogue
-// is loaded and no service runs in the process. Both stop the alert, log and
-// report writers before they return.
+// Threads: each runs on the caller's thread (the service has its own threads,
+// and --run runs the task on one worker thread of its own, while the caller's
+// prints); call one of them once the catalogue is loaded and no service runs
+// in the process. Each stops the alert, log and report writers before it
+// returns. A stop signal is an atomic flag set by the caller; whoever sets it
+// notifies ProcessWakeup() (platform/Wakeup.h) so that it is acted on at once.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -39,6 +49,16 @@ std::string ScheduleInWords(const TKelvorInstance& Task);
 // run state is reset and its next run computed, as a daemon's start does: call
 // it only for a task no daemon serves.
 std::string NextDueText(TKelvorInstance& Task);
+
+// kelvord [--until-idle]; returns the exit status: 0 when every run
+// succeeded, 1 when a run or connect failed or a listed task could not be
+// loaded or can never run. The channels are printed to Out every
+// PrintInterval and once more at the end. A stop signal runs the stop
+// sequence with its pause; idleness (every daemon ended, which the end of its
+// thread notifies) stops the service without one.
+int ServeMissions(TInstanceCollections& Missions, bool UntilIdle,
+                  const std::atomic<bool>& StopSignal, std::FILE* Out,
+                  std::chrono::milliseconds PrintInterval = std::chrono::milliseconds(100));
 
 // kelvord --check; returns the exit status.
 int CheckMissions(TInstanceCollections& Missions, std::FILE* Out);

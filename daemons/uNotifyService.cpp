@@ -4,6 +4,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Locks.h"
+#include "platform/Wakeup.h"
 #include "services/uAlertService.h"
 #include "services/uLogService.h"
 #include "services/uReportService.h"
@@ -60,8 +61,11 @@ void TDaemonService::Execute() {
           failedInDueMinute = false;
         }
       }
+      // The pause looks at its condition first: a task the run finished (a
+      // run-once task that ran or failed for the third time, a stop asked for
+      // meanwhile) ends the daemon now rather than after one more pause.
       try {
-        Sleep(200);
+        Pause(PollInterval, [this] { return !Active.load() || Mission->IsFinished(); });
       } catch (const std::exception& e) {
         WriteLog(e.what());
       }
@@ -149,6 +153,7 @@ std::shared_ptr<TDaemonService> TRevoroProxyService::BuildDaemon(
     int Index, const std::shared_ptr<TKelvorInstance>& Mission, TBroadMessage* Channel) {
   auto daemon =
       std::make_shared<TDaemonService>(std::to_string(Index), Mission, Channel, ServiceChannel);
+  daemon->PollInterval = DaemonPollInterval;
   std::lock_guard<std::mutex> lock(FDaemonsLock);
   FDaemons.push_back(daemon);
   return daemon;
@@ -245,9 +250,15 @@ void TRevoroProxyService::Execute() {
     ServiceChannel->Post("启动完成.");
   }
   FStarted.store(true);
+  ProcessWakeup().Notify();
   while (Active.load() && !Terminated()) {
     CheckRequests();
-    Sleep(500);
+    if (ServiceChannel->IsStopAllRequested() && !FStopAllSeen.exchange(true))
+      ProcessWakeup().Notify();
+    Pause(PollInterval, [this] {
+      return !Active.load() || Handler->IsRequestPending() ||
+             (!FStopAllSeen.load() && ServiceChannel->IsStopAllRequested());
+    });
   }
   ServiceChannel->Post("数据同步服务已经停止.");
 }
@@ -260,12 +271,29 @@ int TRevoroProxyService::RunningDaemonCount() const {
   return running;
 }
 
+void TRevoroProxyService::TerminateDaemons() {
+  std::lock_guard<std::mutex> lock(FDaemonsLock);
+  for (const auto& daemon : FDaemons)
+    daemon->Terminate();
+}
+
 // ---------------------------------------------------------------------------
 // Stopping
 
 void RequestServiceStop(TRevoroProxyService& Manager, TInstanceCollections& Missions, int PauseMs) {
   Manager.ServiceChannel->RequestStopAll();
-  TThread::Sleep(PauseMs);
+  // The pause lets a walk over start requests that is under way end before
+  // the tasks are asked to stop; once the manager has seen the request, no
+  // walk is under way and there is nothing left to wait for.
+  if (PauseMs > 0) {
+    ProcessWakeup().WaitFor(std::chrono::milliseconds(PauseMs), [&Manager] {
+      return Manager.StopAllSeen() || !Manager.TThread::Started() || Manager.Finished();
+    });
+  }
+  // Before the stop requests: a daemon whose body only starts now resets its
+  // task's run state, which would wipe out a stop request made before it,
+  // but a termination request stays.
+  Manager.TerminateDaemons();
   for (int i = 0; i < Missions.Count(); ++i)
     if (auto task = Missions.GetItem(i)) task->RequestStop();
   Manager.Terminate();

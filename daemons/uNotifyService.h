@@ -7,7 +7,14 @@
 // to the task's channel and writes one report line per run.
 // TRevoroProxyService is the manager thread of one start of the service: it
 // builds a daemon for every active task of the catalogue, starts them, and
-// then answers the start requests the window places on task channels.
+// then answers the start requests the window places on task channels,
+// looking for them twice a second.
+//
+// Neither waits out its interval when there is something to act on: their
+// pauses are waits on the process wakeup (platform/Wakeup.h), which a stop
+// request, a start request, a stop-all request and a termination request
+// notify. A daemon whose task is finished (a run-once task that ran, a stop
+// request) ends at once; the manager answers a start request at once.
 //
 // Ownership and threads: both are self-freeing threads held by shared_ptr
 // (platform/Thread.h): a running body keeps its own object alive, so nothing
@@ -19,6 +26,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,6 +38,11 @@
 #include "tasks/uInstanceCollections.h"
 
 namespace kelvor {
+
+// How often a daemon looks whether its task is due, and how often the
+// manager looks for start requests.
+inline constexpr std::chrono::milliseconds kDaemonPollInterval{200};
+inline constexpr std::chrono::milliseconds kManagerPollInterval{500};
 
 class TDaemonService : public TThread {
  public:
@@ -44,6 +57,8 @@ class TDaemonService : public TThread {
   const std::unique_ptr<TKelvorOperationHandler> Executor;
   TBroadMessage* const MissionChannel;  // not owned
   TBroadMessage* const ServiceChannel;  // not owned
+  // The pause between two due tests; set before Resume.
+  std::chrono::milliseconds PollInterval = kDaemonPollInterval;
 
   // One run of the task; true when it succeeded. Runs on the daemon thread.
   bool RunMission();
@@ -63,6 +78,10 @@ class TRevoroProxyService : public TThread {
   TInstanceCollections* const Missions;  // not owned
   TBroadMessageHandler* const Handler;   // the process-wide registry
   TBroadMessage* const ServiceChannel;   // owned by the registry
+  // The pause between two looks for start requests, and the one of every
+  // daemon this manager builds; set before Resume.
+  std::chrono::milliseconds PollInterval = kManagerPollInterval;
+  std::chrono::milliseconds DaemonPollInterval = kDaemonPollInterval;
 
   // Builds a daemon for every active task that can run. Every line of
   // tasks.ini that gave no task, and every task that cannot run (its file
@@ -77,10 +96,18 @@ class TRevoroProxyService : public TThread {
   // and started at once.
   void AddMission(const std::shared_ptr<TKelvorInstance>& Mission);
 
-  // True once every daemon of the first start has been resumed.
+  // True once every daemon of the first start has been resumed; the process
+  // wakeup is notified then.
   bool Started() const { return FStarted.load(); }
+  // True once the polling loop has seen the stop-all request on the service
+  // channel: no walk over start requests is under way any more. The process
+  // wakeup is notified then.
+  bool StopAllSeen() const { return FStopAllSeen.load(); }
   // Daemons built by this manager whose thread has not ended.
   int RunningDaemonCount() const;
+  // Asks every daemon this manager built to terminate: each ends after its
+  // current run, or at once when it is pausing.
+  void TerminateDaemons();
 
  protected:
   void Execute() override;
@@ -97,6 +124,7 @@ class TRevoroProxyService : public TThread {
   mutable std::mutex FDaemonsLock;
   std::vector<std::shared_ptr<TDaemonService>> FDaemons;  // guarded by FDaemonsLock
   std::atomic<bool> FStarted{false};
+  std::atomic<bool> FStopAllSeen{false};
 };
 
 // Runs and failures counted over the life of the process: the daemons count
@@ -108,8 +136,10 @@ struct TRunStatistics {
 TRunStatistics& RunStatistics();
 
 // The stop sequence of the service: the stop-all request on the manager's
-// service channel, a pause of PauseMs, every task's stop request, and the
-// manager asked to terminate. Daemons end after their current run.
+// service channel; a pause of up to PauseMs, which ends as soon as the manager
+// has seen that request (StopAllSeen) or is not running; the manager's daemons
+// asked to terminate; every task's stop request; and the manager asked to
+// terminate. Daemons end after their current run, pausing ones at once.
 void RequestServiceStop(TRevoroProxyService& Manager, TInstanceCollections& Missions,
                         int PauseMs = 2000);
 // True while any channel of the registry shows a running daemon.

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "platform/Wakeup.h"
+
 namespace kelvor {
 
 namespace {
@@ -25,6 +27,16 @@ TThread::~TThread() {
     else
       FThread.join();
   }
+}
+
+void TThread::Terminate() {
+  FTerminated.store(true);
+  ProcessWakeup().Notify();
+}
+
+bool TThread::Pause(std::chrono::milliseconds Interval, const std::function<bool()>& Done) {
+  return ProcessWakeup().WaitFor(Interval,
+                                 [this, &Done] { return Terminated() || (Done && Done()); });
 }
 
 void TThread::Resume() {
@@ -57,6 +69,8 @@ void TThread::Run(std::shared_ptr<TThread> KeepAlive) {
     FFinished = true;
   }
   FStateChanged.notify_all();
+  // Whoever waits for this thread to end (an idle check, say) looks now.
+  ProcessWakeup().Notify();
   KeepAlive.reset();  // may free this object; nothing below touches it
   LiveBodies& live = Live();
   std::lock_guard<std::mutex> lock(live.Mutex);

@@ -1,7 +1,8 @@
 // TThread: the worker-thread life cycle Kelvor's services are built on.
 //
 // A thread object is created suspended; Resume starts its body (Execute) once.
-// Terminate only sets a request flag that the body polls through Terminated().
+// Terminate only sets a request flag that the body polls through Terminated();
+// a body pausing between polls in Pause is woken by it at once.
 // WaitFor blocks until the body has returned.
 //
 // Ownership. A thread is owned either
@@ -22,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -37,7 +39,8 @@ class TThread : public std::enable_shared_from_this<TThread> {
 
   // Starts the body; later calls do nothing. Set FreeOnTerminate before.
   void Resume();
-  void Terminate() { FTerminated.store(true); }
+  // Sets the request and wakes the process's pausing threads (Wakeup.h).
+  void Terminate();
   bool Terminated() const { return FTerminated.load(); }
   bool Started() const { return FStarted.load(); }
   // True once Execute has returned.
@@ -55,6 +58,12 @@ class TThread : public std::enable_shared_from_this<TThread> {
 
  protected:
   virtual void Execute() = 0;
+
+  // Pauses the body for up to Interval between two polls. Returns true as
+  // soon as Terminate was called or Done holds (Done is looked at again
+  // whenever the process wakeup is notified), false once the whole interval
+  // has passed. Call it from the body only.
+  bool Pause(std::chrono::milliseconds Interval, const std::function<bool()>& Done = nullptr);
 
  private:
   void Run(std::shared_ptr<TThread> KeepAlive);

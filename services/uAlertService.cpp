@@ -13,6 +13,7 @@
 #include "platform/Text.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
+#include "platform/Wakeup.h"
 #include "services/uLogService.h"
 
 namespace kelvor {
@@ -75,8 +76,12 @@ class TAlertRunner : public TThread {
         FBusy = true;
       }
       Run(order);
-      std::lock_guard<std::mutex> lock(FLock);
-      FBusy = false;
+      {
+        std::lock_guard<std::mutex> lock(FLock);
+        FBusy = false;
+      }
+      // Program exit may be waiting for the runner to become idle.
+      ProcessWakeup().Notify();
     }
   }
 
@@ -185,9 +190,7 @@ void StopAlertService(std::chrono::milliseconds MaxWait) {
     runner = AlertRunner();
   }
   if (!runner) return;
-  for (auto waited = std::chrono::milliseconds(0); waited < MaxWait && !runner->Idle();
-       waited += kStopWaitStep)
-    TThread::Sleep(static_cast<int>(kStopWaitStep.count()));
+  ProcessWakeup().WaitFor(MaxWait, [&runner] { return runner->Idle(); });
   {
     std::lock_guard<std::mutex> lock(AlertSlotLock);
     if (AlertRunner() == runner) AlertRunner().reset();

@@ -6,8 +6,15 @@
 #include "platform/LineText.h"
 #include "platform/Locks.h"
 #include "platform/Text.h"
+#include "platform/Wakeup.h"
 
 namespace kelvor {
+
+namespace {
+// Lines posted to any channel so far; guarded by ChannelLock, which every
+// channel shares, so the numbers follow the order of posting.
+uint64_t PostedLineCount = 0;
+}  // namespace
 
 void TBroadMessage::Post(std::string_view Line) {
   if (TrimText(Line).empty()) return;
@@ -17,6 +24,7 @@ void TBroadMessage::Post(std::string_view Line) {
   std::string line = EscapeLineText(Line);
   std::lock_guard<std::mutex> lock(ChannelLock);
   Lines.push_back(std::move(line));
+  LineNumbers.push_back(++PostedLineCount);
 }
 
 void TBroadMessage::TakeText(std::string& Text) {
@@ -24,6 +32,7 @@ void TBroadMessage::TakeText(std::string& Text) {
   {
     std::lock_guard<std::mutex> lock(ChannelLock);
     taken.swap(Lines);
+    LineNumbers.clear();
   }
   // Joined outside the lock: posting threads never wait for the copy.
   Text.clear();
@@ -37,6 +46,20 @@ std::string TBroadMessage::TakeText() {
   std::string text;
   TakeText(text);
   return text;
+}
+
+std::vector<TPostedLine> TBroadMessage::TakeLines() {
+  std::vector<std::string> lines;
+  std::vector<uint64_t> numbers;
+  {
+    std::lock_guard<std::mutex> lock(ChannelLock);
+    lines.swap(Lines);
+    numbers.swap(LineNumbers);
+  }
+  std::vector<TPostedLine> taken(lines.size());
+  for (size_t i = 0; i < lines.size(); ++i)
+    taken[i] = {numbers[i], std::move(lines[i])};
+  return taken;
 }
 
 bool TBroadMessage::HasLines() const {
@@ -81,11 +104,15 @@ void TBroadMessage::ResetRequests() {
 }
 
 void TBroadMessage::RequestStart() {
-  std::lock_guard<std::mutex> lock(ChannelLock);
-  StartRequested = true;
-  // Still under ChannelLock, so the manager cannot clear the pending flag
-  // between the request and its notice.
-  if (Handler) Handler->SetRequestPending();
+  {
+    std::lock_guard<std::mutex> lock(ChannelLock);
+    StartRequested = true;
+    // Still under ChannelLock, so the manager cannot clear the pending flag
+    // between the request and its notice.
+    if (Handler) Handler->SetRequestPending();
+  }
+  // The service manager answers at once instead of at its next poll.
+  ProcessWakeup().Notify();
 }
 
 bool TBroadMessage::IsStartRequested() const {
@@ -94,8 +121,11 @@ bool TBroadMessage::IsStartRequested() const {
 }
 
 void TBroadMessage::RequestStopAll() {
-  std::lock_guard<std::mutex> lock(ChannelLock);
-  StopAllRequested = true;
+  {
+    std::lock_guard<std::mutex> lock(ChannelLock);
+    StopAllRequested = true;
+  }
+  ProcessWakeup().Notify();
 }
 
 bool TBroadMessage::IsStopAllRequested() const {

@@ -31,6 +31,14 @@ inline constexpr std::string_view ServiceChannelId = "{ECB4DDA5-95C6-49C3-8F5F-D
 
 class TBroadMessageHandler;
 
+// A pending line with its place among every line posted to any channel of
+// the process, so that lines taken from several channels can be put back in
+// the order they were posted.
+struct TPostedLine {
+  uint64_t Number = 0;
+  std::string Text;
+};
+
 class TBroadMessage {
  public:
   TBroadMessage() = default;
@@ -45,6 +53,8 @@ class TBroadMessage {
   // channel. Empty when nothing is pending.
   void TakeText(std::string& Text);
   std::string TakeText();
+  // All pending lines, oldest first, with their numbers; empties the channel.
+  std::vector<TPostedLine> TakeLines();
   bool HasLines() const;
 
   // 0: the task's daemon is not running, 1: it is.
@@ -59,7 +69,8 @@ class TBroadMessage {
   // RunState 0 and both requests cleared.
   void ResetRequests();
   // Sets StartRequested and tells the registry the channel is registered in
-  // (if any) that a request is pending.
+  // (if any) that a request is pending. Both requests notify the process
+  // wakeup (platform/Wakeup.h), so a pausing service manager acts at once.
   void RequestStart();
   bool IsStartRequested() const;
   void RequestStopAll();
@@ -76,6 +87,7 @@ class TBroadMessage {
   std::string MissionName;
   int32_t RunState = 0;
   std::vector<std::string> Lines;
+  std::vector<uint64_t> LineNumbers;  // one per entry of Lines
   bool StartRequested = false;
   TBroadMessageHandler* Handler = nullptr;  // not owned; set by Register
   bool StopAllRequested = false;

@@ -7,7 +7,8 @@
 // Threads and locks: producers push under the service's write lock, and the
 // queue takes its own queue lock inside (write lock before queue lock). The
 // writer thread takes only the queue lock, once per Count or Extract, and
-// does all file work without a lock.
+// does all file work without a lock. A writer pauses on the process wakeup
+// (platform/Wakeup.h), so a stop ends its pauses at once.
 // A writer whose file cannot be written says so once through the write
 // failure handler, and again only after a line was written in between.
 #pragma once
@@ -27,13 +28,13 @@
 #include "platform/Paths.h"
 #include "platform/TextFile.h"
 #include "platform/Thread.h"
+#include "platform/Wakeup.h"
 
 namespace kelvor {
 
-// How long stopping a service waits for its writer to empty the queue: 201
-// looks, 50 ms apart.
-inline constexpr std::chrono::milliseconds kStopWaitStep{50};
-inline constexpr std::chrono::milliseconds kStopWait = 201 * kStopWaitStep;
+// How long stopping a service waits for its writer to empty the queue
+// (about ten seconds).
+inline constexpr std::chrono::milliseconds kStopWait{10050};
 
 // Receives the text saying that a writer's file cannot be written (a full
 // disk, a folder that is missing or read-only). Called on the writer's thread
@@ -88,7 +89,9 @@ class TOrderQueue {
 
 // A writer thread appending the entries of Queue to Folder + Prefix +
 // "yyyymmdd" + ".txt", one open/append/close per entry, paced at 10 ms per
-// entry and 100 ms per pass. Subclasses give the line of an entry.
+// entry and 100 ms per pass until it is told to hurry (the service is
+// stopping): then it writes what is queued at once and without pacing.
+// Subclasses give the line of an entry.
 template <typename TEntry, std::mutex& QueueLock>
 class TQueuedWriter : public TThread {
  public:
@@ -112,8 +115,15 @@ class TQueuedWriter : public TThread {
       if (!entry) break;
       if (!Append(path, *entry)) return;
       entry.reset();
-      Sleep(10);
+      if (!FHurry.load()) Pause(std::chrono::milliseconds(10), [this] { return FHurry.load(); });
     }
+  }
+
+  // Ends the writer's pacing for good: it leaves its pause and writes what is
+  // queued at once, without pausing between entries. Any thread.
+  void Hurry() {
+    FHurry.store(true);
+    ProcessWakeup().Notify();
   }
 
   // Writes every entry still queued, in order and without pacing, to the file
@@ -135,7 +145,10 @@ class TQueuedWriter : public TThread {
       } catch (...) {
         // A pass that fails is simply retried with the next entry.
       }
-      Sleep(100);
+      // Whoever waits for the queue to be written looks now.
+      if (FHurry.load()) ProcessWakeup().Notify();
+      Pause(std::chrono::milliseconds(100),
+            [this] { return !Active.load() || (FHurry.load() && Queue->Count() > 0); });
     }
   }
 
@@ -158,6 +171,7 @@ class TQueuedWriter : public TThread {
   }
 
   const std::string FPrefix;
+  std::atomic<bool> FHurry{false};
   // Touched only by the thread that writes: the writer, or Drain once the
   // writer has ended.
   bool FFailing = false;
@@ -187,24 +201,26 @@ class TWriterSlot {
     FQueue->Push(std::move(Entry));
   }
 
-  // Waits (up to MaxWait) for the writer to empty the queue, ends
-  // the writer, then writes what is still queued itself before freeing both.
-  // Producers keep queuing during the wait and are held back only while the
-  // writer ends and the rest is written, so every line queued before the
-  // slot is emptied reaches the file, in order. A later Start begins afresh.
+  // Tells the writer to hurry and waits (up to MaxWait) for it to empty the
+  // queue, ends the writer, then writes what is still queued itself before
+  // freeing both. Nothing waits for the writer's next pass: the wait ends
+  // when the queue is empty. Producers keep queuing during the wait and are
+  // held back only while the writer ends and the rest is written, so every
+  // line queued before the slot is emptied reaches the file, in order. A
+  // later Start begins afresh.
   void Stop(std::mutex& WriteLock, std::chrono::milliseconds MaxWait) {
     std::lock_guard<std::mutex> serial(FStopMutex);
     TQueue* queue;
+    TWriter* writer;
     {
       std::lock_guard<std::mutex> lock(WriteLock);
       queue = FQueue.get();
+      writer = FWriter.get();
     }
-    // Only Stop frees the queue, and FStopMutex keeps Stops apart.
-    if (queue) {
-      for (auto waited = std::chrono::milliseconds(0); waited < MaxWait && queue->Count() > 0;
-           waited += kStopWaitStep)
-        TThread::Sleep(static_cast<int>(kStopWaitStep.count()));
-    }
+    // Only Stop frees the queue and the writer, and FStopMutex keeps Stops
+    // apart.
+    if (writer) writer->Hurry();
+    if (queue) ProcessWakeup().WaitFor(MaxWait, [queue] { return queue->Count() == 0; });
     std::lock_guard<std::mutex> lock(WriteLock);
     if (FWriter) {
       FWriter->Terminate();

@@ -6,6 +6,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Locks.h"
+#include "platform/Wakeup.h"
 #include "services/uLogService.h"
 #include "tasks/uInstance.h"
 
@@ -149,8 +150,12 @@ void TKelvorInstance::ResetRunState() {
 }
 
 void TKelvorInstance::RequestStop() {
-  std::lock_guard<std::mutex> lock(InstanceLock);
-  StopRequested = true;
+  {
+    std::lock_guard<std::mutex> lock(InstanceLock);
+    StopRequested = true;
+  }
+  // A daemon pausing between polls ends now rather than at its next poll.
+  ProcessWakeup().Notify();
 }
 
 bool TKelvorInstance::IsDue() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "DbTestSupport.h"
 #include "daemons/uNotifyService.h"
@@ -21,12 +22,19 @@ int CountOf(const std::vector<std::string>& Lines, const std::string& Line) {
   return static_cast<int>(std::count(Lines.begin(), Lines.end(), Line));
 }
 
+// A poll interval no test outlasts: a daemon or manager given it acts only on
+// what it is notified of (a stop, a start request, its task finished).
+constexpr std::chrono::hours kNeverPoll{1};
+
 class DaemonTest : public ::testing::Test {
  protected:
-  std::shared_ptr<TDaemonService> Start(const std::shared_ptr<TKelvorInstance>& Task) {
+  std::shared_ptr<TDaemonService> Start(
+      const std::shared_ptr<TKelvorInstance>& Task,
+      std::chrono::milliseconds PollInterval = kDaemonPollInterval) {
     TaskChannel = NewChannel(Task->MissionName);
     ServiceChannel = NewChannel(std::string(ServiceChannelId));
     auto daemon = std::make_shared<TDaemonService>("0", Task, TaskChannel, ServiceChannel);
+    daemon->PollInterval = PollInterval;
     daemon->Resume();
     return daemon;
   }
@@ -47,7 +55,8 @@ class DaemonTest : public ::testing::Test {
 
 TEST_F(DaemonTest, RunOnceSucceedsOnceReportsAndStops) {
   auto task = Home.CopyTask("once_ok");
-  auto daemon = Start(task);
+  // The task is finished by its run: the daemon ends without another pause.
+  auto daemon = Start(task, kNeverPoll);
   ASSERT_TRUE(daemon->WaitFor(std::chrono::seconds(20)));
 
   EXPECT_EQ(Home.DestinationScalar("select count(*) from t"), "3");
@@ -88,11 +97,12 @@ TEST_F(DaemonTest, StopRequestWhileWaitingEndsTheDaemon) {
   auto task = Home.CopyTask("waiting");
   task->Mode = modePlanned;
   task->TimePoint = "23:00";
-  auto daemon = Start(task);
+  // The stop request wakes the pausing daemon: it does not wait for a poll.
+  auto daemon = Start(task, kNeverPoll);
   ASSERT_TRUE(WaitUntil([&] { return TaskChannel->GetRunState() == 1; }));
   task->RequestStop();
-  // One poll of 200 ms; the generous bound only guards against a hang.
-  EXPECT_TRUE(daemon->WaitFor(std::chrono::seconds(5)));
+  // The generous bound only guards against a hang.
+  EXPECT_TRUE(daemon->WaitFor(std::chrono::seconds(20)));
   EXPECT_EQ(TaskChannel->GetRunState(), 0);
   EXPECT_EQ(RunsSoFar(), 0);
 }
@@ -202,8 +212,12 @@ TEST_F(DaemonTest, FailedRunIsReportedWithResultCodeMinusOne) {
 
 class ManagerTest : public ::testing::Test {
  protected:
+  // Neither the manager nor its daemons poll within a test: start requests,
+  // stops and the end of run-once tasks are all acted on when notified.
   std::shared_ptr<TRevoroProxyService> StartService() {
     auto manager = std::make_shared<TRevoroProxyService>(&Missions);
+    manager->PollInterval = kNeverPoll;
+    manager->DaemonPollInterval = kNeverPoll;
     manager->Resume();
     EXPECT_TRUE(WaitUntil([&] { return manager->Started(); }));
     return manager;
@@ -300,6 +314,34 @@ TEST_F(ManagerTest, SecondStartRegistersANewServiceChannel) {
   EXPECT_EQ(GetBroadMessageHandler()->Find(ServiceChannelId), second->ServiceChannel);
   EXPECT_EQ(GetBroadMessageHandler()->Find(task->MissionName), taskChannel);  // reused
   StopService(second);
+}
+
+TEST_F(ManagerTest, StopSequencePauseEndsOnceTheManagerHasSeenTheStop) {
+  auto watch = Home.WatchTask(Name("watch"));  // pinned at 09:00: due at 23:59 only
+  Missions.Add(watch);
+  auto manager = StartService();
+  ASSERT_TRUE(WaitUntil([&] { return manager->RunningDaemonCount() == 1 && AnyDaemonRunning(); }));
+  // A pause no test outlasts: only the manager's notice of the stop-all
+  // request ends it.
+  RequestServiceStop(*manager, Missions, std::numeric_limits<int>::max());
+  EXPECT_TRUE(manager->StopAllSeen());
+  ASSERT_TRUE(manager->WaitFor(std::chrono::seconds(20)));
+  ASSERT_TRUE(WaitUntil([&] { return manager->RunningDaemonCount() == 0; }));
+  EXPECT_EQ(GetBroadMessageHandler()->Find(watch->MissionName)->GetRunState(), 0);
+}
+
+TEST_F(ManagerTest, ADaemonWhoseBodyStartsAfterTheStopStillEnds) {
+  auto watch = Home.WatchTask(Name("late"));  // pinned at 09:00: due at 23:59 only
+  Missions.Add(watch);
+  auto manager = std::make_shared<TRevoroProxyService>(&Missions);
+  manager->DaemonPollInterval = kNeverPoll;
+  manager->InitDaemons();  // built, not yet resumed
+  RequestServiceStop(*manager, Missions, 0);
+  // Starting resets the task's run state, the stop request with it; the
+  // termination request is what still ends the daemon.
+  manager->StartDaemons();
+  ASSERT_TRUE(WaitUntil([&] { return manager->RunningDaemonCount() == 0; }));
+  EXPECT_EQ(GetBroadMessageHandler()->Find(watch->MissionName)->GetRunState(), 0);
 }
 
 // Labelled tsan: twenty daemons copy into one destination file at once.

@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "platform/Thread.h"
+#include "platform/Wakeup.h"
 
 namespace kelvor {
 namespace {
@@ -17,6 +19,7 @@ class TBodyThread : public TThread {
   TBodyThread(std::function<void(TBodyThread&)> Body, std::atomic<int>& Destroyed)
       : FBody(std::move(Body)), FDestroyed(Destroyed) {}
   ~TBodyThread() override { ++FDestroyed; }
+  using TThread::Pause;
   using TThread::Terminated;
   int Value = 0;
 
@@ -97,6 +100,71 @@ TEST(ThreadTest, ManySelfFreeingThreadsEndCleanly) {
   ASSERT_TRUE(WaitForAllThreads(std::chrono::seconds(10)));
   EXPECT_EQ(destroyed.load(), 32);
   EXPECT_EQ(LiveThreadCount(), 0);
+}
+
+// Pauses are meant to outlast every test here: each case below can only end
+// through a termination request or a notified condition.
+constexpr std::chrono::hours kLongPause{1};
+
+TEST(ThreadTest, APauseEndsAtATerminationRequestOrWhenItsConditionIsNotified) {
+  struct TCase {
+    const char* Name;
+    bool ByTerminate;  // else the condition is set and the wakeup notified
+  };
+  for (const TCase& c : {TCase{"terminate", true}, TCase{"condition", false}}) {
+    std::atomic<int> destroyed{0};
+    std::atomic<bool> condition{false}, ended{false}, paused{false};
+    TBodyThread t(
+        [&](TBodyThread& T) {
+          paused.store(true);
+          ended.store(T.Pause(kLongPause, [&] { return condition.load(); }));
+        },
+        destroyed);
+    t.Resume();
+    while (!paused.load())
+      TThread::Sleep(1);
+    if (c.ByTerminate) {
+      t.Terminate();
+    } else {
+      condition.store(true);
+      ProcessWakeup().Notify();
+    }
+    // The generous bound only guards against a hang.
+    ASSERT_TRUE(t.WaitFor(std::chrono::seconds(20))) << c.Name;
+    EXPECT_TRUE(ended.load()) << c.Name;
+  }
+}
+
+TEST(ThreadTest, AWakeupWaitReturnsWhetherItsConditionHeld) {
+  TWakeup wakeup;
+  // A condition that holds already ends the wait before it begins.
+  EXPECT_TRUE(wakeup.WaitFor(kLongPause, [] { return true; }));
+
+  // Notices without the condition do not end the wait: it runs to its
+  // deadline and says the condition did not hold.
+  std::atomic<bool> stop{false};
+  std::thread noise([&] {
+    while (!stop.load()) {
+      wakeup.Notify();
+      TThread::Sleep(1);
+    }
+  });
+  EXPECT_FALSE(wakeup.WaitFor(std::chrono::milliseconds(30), [] { return false; }));
+
+  // A condition set by another thread is seen at its notice.
+  std::atomic<int> looks{0};
+  std::thread setter([&] {
+    while (looks.load() == 0)
+      TThread::Sleep(1);
+    stop.store(true);
+    wakeup.Notify();
+  });
+  EXPECT_TRUE(wakeup.WaitFor(kLongPause, [&] {
+    ++looks;
+    return stop.load();
+  }));
+  setter.join();
+  noise.join();
 }
 
 }  // namespace
