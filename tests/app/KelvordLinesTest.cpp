@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <string>
@@ -15,8 +14,6 @@
 #include "platform/TextFile.h"
 #include "services/uReportService.h"
 #include "support/TmpfsMount.h"
-
-extern char** environ;
 
 namespace kelvor {
 namespace {
@@ -101,24 +98,6 @@ TEST(KelvordLinesTest, ANameCannotForgeLinesOfTheReportTheLogTheConsoleOrAnAlert
             std::vector<std::string>(3, shown));
 }
 
-// Starts kelvord with its standard output and standard error in files of
-// their own.
-pid_t StartApart(const TInstallation& Home, const std::string& Out, const std::string& Err) {
-  std::vector<std::string> args = {KELVORD_PATH, "--home", Home.BinFolder(), "--until-idle"};
-  std::vector<char*> argv;
-  for (auto& a : args)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, Err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  EXPECT_EQ(posix_spawn(&pid, KELVORD_PATH, &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
 TEST(KelvordLinesTest, AFullLogDiskIsSaidOnceOnStandardErrorAndTheServiceGoesOn) {
   TInstallation home;
   test::TmpfsMount disk(home.Root() + "logs", 64 * 1024);
@@ -132,7 +111,7 @@ TEST(KelvordLinesTest, AFullLogDiskIsSaidOnceOnStandardErrorAndTheServiceGoesOn)
   test::AddListedTask(home, *broken);
 
   const std::string out = home.Root() + "kelvord.out", err = home.Root() + "kelvord.err";
-  const pid_t pid = StartApart(home, out, err);
+  const pid_t pid = test::SpawnKelvord(home, {"--until-idle"}, out, err);
   int status = 0;
   const bool ended = test::WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; },
                                      std::chrono::seconds(60));

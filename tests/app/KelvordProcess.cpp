@@ -16,7 +16,8 @@ std::string OutputPath(const TInstallation& Home) {
 }
 }  // namespace
 
-pid_t StartKelvord(const TInstallation& Home, std::vector<std::string> Args) {
+pid_t SpawnKelvord(const TInstallation& Home, std::vector<std::string> Args,
+                   const std::string& OutPath, const std::string& ErrPath) {
   Args.insert(Args.begin(), {KELVORD_PATH, "--home", Home.BinFolder()});
   std::vector<char*> argv;
   for (auto& a : Args)
@@ -24,13 +25,21 @@ pid_t StartKelvord(const TInstallation& Home, std::vector<std::string> Args) {
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, OutputPath(Home).c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawn_file_actions_addopen(&actions, 1, OutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  if (ErrPath.empty())
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  else
+    posix_spawn_file_actions_addopen(&actions, 2, ErrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
   pid_t pid = -1;
   EXPECT_EQ(posix_spawn(&pid, KELVORD_PATH, &actions, nullptr, argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
   return pid;
+}
+
+pid_t StartKelvord(const TInstallation& Home, std::vector<std::string> Args) {
+  return SpawnKelvord(Home, std::move(Args), OutputPath(Home), "");
 }
 
 int WaitKelvord(pid_t Pid) {

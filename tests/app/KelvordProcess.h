@@ -13,7 +13,13 @@
 
 namespace kelvor::test {
 
-// Starts kelvord --home <bin> Args...; the pid, or -1 (the test has failed).
+// Starts kelvord --home <bin> Args... with its standard output in OutPath and
+// its standard error in ErrPath (with the output when ErrPath is empty); the
+// pid, or -1 (the test has failed).
+pid_t SpawnKelvord(const TInstallation& Home, std::vector<std::string> Args,
+                   const std::string& OutPath, const std::string& ErrPath);
+// Starts kelvord --home <bin> Args..., output and error in the installation's
+// kelvord.out; the pid, or -1 (the test has failed).
 pid_t StartKelvord(const TInstallation& Home, std::vector<std::string> Args);
 // Waits for the program; its exit status, 128 + signal when a signal ended it.
 int WaitKelvord(pid_t Pid);

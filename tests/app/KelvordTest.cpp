@@ -1,15 +1,10 @@
 // kelvord end to end: the real program on a temporary installation with
 // SQLite databases, started as an operator or systemd would start it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include "DbTestSupport.h"
-
-extern char** environ;
+#include "KelvordProcess.h"
 
 namespace kelvor {
 namespace {
@@ -35,50 +30,16 @@ void AddTask(const TInstallation& Home, const std::string& Name, int OperationTy
   Home.WriteIndex({Name + ".xml"});
 }
 
-std::string OutputPath(const TInstallation& Home) {
-  return Home.Root() + "kelvord.out";
-}
-std::string Output(const TInstallation& Home) {
-  return test::ReadFileOrEmpty(OutputPath(Home));
-}
-std::string TodaysLog(const TInstallation& Home) {
-  return test::ReadFileOrEmpty(Home.Root() + "logs/log" + FormatDayStamp(Clock::Now()) + ".txt");
-}
-
-// Starts kelvord --home <bin> Args..., standard output and error to a file.
-pid_t Start(const TInstallation& Home, std::vector<std::string> Args) {
-  Args.insert(Args.begin(), {KELVORD_PATH, "--home", Home.Root() + "bin"});
-  std::vector<char*> argv;
-  for (auto& a : Args)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, OutputPath(Home).c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  EXPECT_EQ(posix_spawn(&pid, KELVORD_PATH, &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-int Wait(pid_t Pid) {
-  int status = 0;
-  if (waitpid(Pid, &status, 0) != Pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 TEST(KelvordTest, RunsTheTasksUntilIdleAndWritesReportAndLog) {
   TInstallation home(0);
   ExecOnFile(home.Source, "insert into t values(1,'Anna'), (2,'王芳'), (3,'O''Brien')");
   ExecOnFile(home.Destination, "insert into t values(2,'old'), (9,'gone')");
   AddTask(home, "mirror", opMirror);
-  ASSERT_EQ(Wait(Start(home, {"--until-idle"})), 0) << Output(home);
+  ASSERT_EQ(test::RunKelvord(home, {"--until-idle"}), 0) << test::KelvordOutput(home);
 
   EXPECT_EQ(home.DestinationScalar("select group_concat(id || '=' || name, ',') from t"),
             "1=Anna,2=王芳,3=O'Brien");
-  const std::string out = Output(home);
+  const std::string out = test::KelvordOutput(home);
   for (const char* line : {"启动完成.", "[mirror] record count:3", "[mirror] 同步操作成功执行.",
                            "任务<mirror>已经停止.", "数据同步服务已经停止."})
     EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
@@ -91,8 +52,8 @@ TEST(KelvordTest, RunsTheTasksUntilIdleAndWritesReportAndLog) {
 TEST(KelvordTest, FailedRunGivesStatusOneAndLogLines) {
   TInstallation home;
   AddTask(home, "broken", opInsert, "../missing.db");
-  EXPECT_EQ(Wait(Start(home, {"--until-idle"})), 1) << Output(home);
-  const std::string log = TodaysLog(home);
+  EXPECT_EQ(test::RunKelvord(home, {"--until-idle"}), 1) << test::KelvordOutput(home);
+  const std::string log = test::TodaysLog(home);
   EXPECT_NE(log.find("connect to database error ,info: "), std::string::npos) << log;
   EXPECT_NE(log.find("mission<broken> execute 3 times fail!"), std::string::npos) << log;
   EXPECT_TRUE(home.ReportLines(Clock::Now()).empty());
@@ -112,9 +73,9 @@ TEST(KelvordTest, ListedTasksThatCannotRunAreSaidAndGiveStatusOne) {
   home.StoreTask(*zero);
   home.WriteIndex(
       {"good.xml", "missing.xml", "fifo.xml", "empty.xml", "cut.xml", "zero.xml", "good.xml"});
-  ASSERT_EQ(Wait(Start(home, {"--until-idle"})), 1) << Output(home);
+  ASSERT_EQ(test::RunKelvord(home, {"--until-idle"}), 1) << test::KelvordOutput(home);
 
-  const std::string out = Output(home);
+  const std::string out = test::KelvordOutput(home);
   for (const std::string& line : std::vector<std::string>{
            "任务文件" + folder + "missing.xml未加载: the file does not exist",
            "任务文件" + folder + "fifo.xml未加载: it is not a regular file",
@@ -124,17 +85,19 @@ TEST(KelvordTest, ListedTasksThatCannotRunAreSaidAndGiveStatusOne) {
            "任务<zero>不能运行: its interval of 0 minutes is not positive",
            "[good] 同步操作成功执行."})
     EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
-  EXPECT_NE(TodaysLog(home).find("task file " + folder + "fifo.xml not loaded"), std::string::npos);
+  EXPECT_NE(test::TodaysLog(home).find("task file " + folder + "fifo.xml not loaded"),
+            std::string::npos);
   EXPECT_EQ(home.ReportLines(Clock::Now()).size(), 1u);  // the whole task, once
   EXPECT_EQ(home.DestinationScalar("select count(*) from t"), "3");
 }
 
 TEST(KelvordTest, UsageErrorsAndMissingTasksGiveStatusTwo) {
   TInstallation home;
-  EXPECT_EQ(Wait(Start(home, {"--no-such-option"})), 2);
-  EXPECT_NE(Output(home).find("usage: kelvord"), std::string::npos);
-  EXPECT_EQ(Wait(Start(home, {"--until-idle"})), 2);
-  EXPECT_NE(Output(home).find("tasks/dbtasks/tasks.ini"), std::string::npos) << Output(home);
+  EXPECT_EQ(test::RunKelvord(home, {"--no-such-option"}), 2);
+  EXPECT_NE(test::KelvordOutput(home).find("usage: kelvord"), std::string::npos);
+  EXPECT_EQ(test::RunKelvord(home, {"--until-idle"}), 2);
+  EXPECT_NE(test::KelvordOutput(home).find("tasks/dbtasks/tasks.ini"), std::string::npos)
+      << test::KelvordOutput(home);
 }
 
 TEST(KelvordTest, TerminateDuringALongBatchRollsBackAndExitsCleanly) {
@@ -146,19 +109,22 @@ TEST(KelvordTest, TerminateDuringALongBatchRollsBackAndExitsCleanly) {
       "create trigger slow after insert on t begin select count(*) from (with recursive "
       "c(x) as (select 1 union all select x+1 from c where x < 40000) select x from c); end");
   AddTask(home, "long", opInsert);
-  pid_t pid = Start(home, {});
+  pid_t pid = test::StartKelvord(home, {});
   ASSERT_TRUE(test::WaitUntil(
-      [&] { return Output(home).find("[long] record count:3000") != std::string::npos; },
+      [&] {
+        return test::KelvordOutput(home).find("[long] record count:3000") != std::string::npos;
+      },
       std::chrono::seconds(60)))
-      << Output(home);
+      << test::KelvordOutput(home);
   kill(pid, SIGTERM);
-  EXPECT_EQ(Wait(pid), 1) << Output(home);  // the run was stopped: it failed
-  const std::string out = Output(home);
+  EXPECT_EQ(test::WaitKelvord(pid), 1)
+      << test::KelvordOutput(home);  // the run was stopped: it failed
+  const std::string out = test::KelvordOutput(home);
   for (const char* line : {"kelvord: stop requested", "[long] Mission has been explicit stopped!",
                            "数据同步服务已经停止."})
     EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
   EXPECT_EQ(home.DestinationScalar("select count(*) from t"), "0");
-  EXPECT_NE(TodaysLog(home).find("mission<long> execute 1 times fail!"), std::string::npos);
+  EXPECT_NE(test::TodaysLog(home).find("mission<long> execute 1 times fail!"), std::string::npos);
 }
 
 }  // namespace

@@ -19,26 +19,11 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadFileOrEmpty;
 
-struct Outcome {
-  int Status = -1;
-  std::string Output;  // standard output and error
-};
-
-Outcome Shell(const std::string& Command) {
-  Outcome r;
-  FILE* pipe = popen((Command + " 2>&1").c_str(), "r");
-  if (!pipe) return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-    r.Output.append(buffer, n);
-  const int status = pclose(pipe);
-  r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using Outcome = test::TShellOutcome;
+using test::RunShell;
 
 bool HaveTool(const std::string& Name) {
-  return Shell("command -v " + Name).Status == 0;
+  return RunShell("command -v " + Name).Status == 0;
 }
 
 void LoadSqlScript(const std::string& Database, const std::string& Script) {
@@ -59,8 +44,8 @@ class PackageTest : public ::testing::Test {
     if (!deb || !*deb) return;
     Deb = deb;
     Scratch = std::make_unique<test::TempDir>();
-    Unpacked = Shell("dpkg -x '" + Deb + "' '" + Root() + "' && dpkg-deb -e '" + Deb + "' '" +
-                     Scratch->Path() + "control'");
+    Unpacked = RunShell("dpkg -x '" + Deb + "' '" + Root() + "' && dpkg-deb -e '" + Deb + "' '" +
+                        Scratch->Path() + "control'");
   }
   static void TearDownTestSuite() { Scratch.reset(); }
 
@@ -74,7 +59,7 @@ class PackageTest : public ::testing::Test {
   static std::string Root() { return Scratch->Path() + "root/"; }
   static std::string Prefix() { return Root() + "opt/kelvor/"; }
   static std::string Field(const std::string& Name) {
-    return Shell("dpkg-deb -f '" + Deb + "' " + Name).Output;
+    return RunShell("dpkg-deb -f '" + Deb + "' " + Name).Output;
   }
 
   static std::string Deb;
@@ -115,21 +100,21 @@ TEST_F(PackageTest, InstallsTheLayoutTheSystemFilesAndTheMaintainerScripts) {
   EXPECT_EQ(ReadFileOrEmpty(control + "conffiles"), "/opt/kelvor/conf/server.ini\n");
   for (const char* script : {"postinst", "prerm", "postrm"}) {
     EXPECT_EQ(access((control + script).c_str(), X_OK), 0) << script;
-    const Outcome syntax = Shell("sh -n '" + control + script + "'");
+    const Outcome syntax = RunShell("sh -n '" + control + script + "'");
     EXPECT_EQ(syntax.Status, 0) << script << ": " << syntax.Output;
     EXPECT_EQ(ReadFileOrEmpty(control + script).find("systemctl enable"), std::string::npos);
   }
 
   for (const char* page : {"kelvord", "kelvor"}) {
     if (!HaveTool("man")) break;
-    const Outcome man = Shell("LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l '" + Root() +
-                              "usr/share/man/man1/" + page + ".1.gz' >/dev/null");
+    const Outcome man = RunShell("LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l '" +
+                                 Root() + "usr/share/man/man1/" + page + ".1.gz' >/dev/null");
     EXPECT_EQ(man.Status, 0) << page;
     EXPECT_EQ(man.Output, "") << page;
   }
   if (HaveTool("desktop-file-validate")) {
     const Outcome desktop =
-        Shell("desktop-file-validate '" + Root() + "usr/share/applications/kelvor.desktop'");
+        RunShell("desktop-file-validate '" + Root() + "usr/share/applications/kelvor.desktop'");
     EXPECT_EQ(desktop.Status, 0) << desktop.Output;
     EXPECT_EQ(desktop.Output, "");
   }
@@ -147,11 +132,11 @@ TEST_F(PackageTest, TheInstalledServiceRunsTheDemoTasks) {
   LoadSqlScript(home + "data/source.db", demo + "source.sql");
   LoadSqlScript(home + "data/destination.db", demo + "destination.sql");
 
-  const Outcome check = Shell("cd / && '" + home + "bin/kelvord' --check");
+  const Outcome check = RunShell("cd / && '" + home + "bin/kelvord' --check");
   EXPECT_EQ(check.Status, 0) << check.Output;
   EXPECT_NE(check.Output.find("every active task could run"), std::string::npos) << check.Output;
 
-  const Outcome run = Shell("cd / && '" + home + "bin/kelvord' --until-idle");
+  const Outcome run = RunShell("cd / && '" + home + "bin/kelvord' --until-idle");
   ASSERT_EQ(run.Status, 0) << run.Output;
   std::vector<std::string> report;
   ASSERT_TRUE(ReadLines(home + "reports/report" + FormatDayStamp(Clock::Now()) + ".txt", report))
@@ -160,7 +145,7 @@ TEST_F(PackageTest, TheInstalledServiceRunsTheDemoTasks) {
   for (const std::string& line : report)
     EXPECT_NE(line.find("\t0\tOperation execute successfully."), std::string::npos) << line;
   const Outcome orders =
-      Shell("sqlite3 '" + home + "data/destination.db' 'select count(*) from orders'");
+      RunShell("sqlite3 '" + home + "data/destination.db' 'select count(*) from orders'");
   EXPECT_EQ(orders.Output, "3000\n");
 }
 
@@ -169,14 +154,14 @@ TEST_F(PackageTest, TheUnitPassesSystemdAnalyzeVerify) {
   // The scratch root gets the system's own units, so that the targets the
   // unit names resolve; its program and man page are the package's own.
   test::TempDir root;
-  ASSERT_EQ(
-      Shell("cp -a '" + Root() + ".' '" + root.Path() + "' && mkdir -p '" + root.Path() +
-            "usr/lib/systemd' && cp -a /lib/systemd/system '" + root.Path() + "usr/lib/systemd/'")
-          .Status,
-      0);
+  ASSERT_EQ(RunShell("cp -a '" + Root() + ".' '" + root.Path() + "' && mkdir -p '" + root.Path() +
+                     "usr/lib/systemd' && cp -a /lib/systemd/system '" + root.Path() +
+                     "usr/lib/systemd/'")
+                .Status,
+            0);
   const Outcome verify =
-      Shell("MANPATH='" + root.Path() + "usr/share/man' systemd-analyze --root='" + root.Path() +
-            "' verify /lib/systemd/system/kelvord.service");
+      RunShell("MANPATH='" + root.Path() + "usr/share/man' systemd-analyze --root='" + root.Path() +
+               "' verify /lib/systemd/system/kelvord.service");
   EXPECT_EQ(verify.Status, 0) << verify.Output;
   EXPECT_EQ(verify.Output, "");
   const std::string unit = ReadFileOrEmpty(root.Path() + "lib/systemd/system/kelvord.service");

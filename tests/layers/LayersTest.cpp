@@ -2,9 +2,7 @@
 // scripts/check-layers: on this source tree, and on scratch trees that break
 // the order in each way the check has to see through.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -15,25 +13,12 @@
 namespace kelvor {
 namespace {
 
-struct Outcome {
-  int Status = -1;
-  std::string Output;
-};
+using Outcome = test::TShellOutcome;
 
 // Runs scripts/check-layers over Root; standard output and error together.
 Outcome CheckLayers(const std::string& Root) {
-  const std::string command =
-      "'" + std::string(KELVOR_SOURCE_DIR) + "/scripts/check-layers' '" + Root + "' 2>&1";
-  Outcome r;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-    r.Output.append(buffer, n);
-  const int status = pclose(pipe);
-  r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  return test::RunShell("'" + std::string(KELVOR_SOURCE_DIR) + "/scripts/check-layers' '" + Root +
+                        "'");
 }
 
 TEST(LayersTest, SourceTreeIncludesOnlyLowerFolders) {

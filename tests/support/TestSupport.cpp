@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -50,6 +52,19 @@ void WriteFileOrDie(const std::string& Path, const std::string& Text) {
     ADD_FAILURE() << "cannot write " << Path;
     std::abort();
   }
+}
+
+TShellOutcome RunShell(const std::string& Command) {
+  TShellOutcome r;
+  FILE* pipe = popen(("(" + Command + ") 2>&1").c_str(), "r");
+  if (!pipe) return r;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    r.Output.append(buffer, n);
+  const int status = pclose(pipe);
+  r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
 }
 
 TDateTime At(int Year, int Month, int Day, int Hour, int Minute, int Second) {

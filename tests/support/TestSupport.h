@@ -37,6 +37,14 @@ class TempDir {
 std::string ReadFileOrEmpty(const std::string& Path);
 void WriteFileOrDie(const std::string& Path, const std::string& Text);
 
+// A shell command's exit status (-1 when it could not run or a signal ended
+// it) and what it wrote on standard output and error together.
+struct TShellOutcome {
+  int Status = -1;
+  std::string Output;
+};
+TShellOutcome RunShell(const std::string& Command);
+
 // Pins Clock::Now for the lifetime of the object.
 class FixedClock {
  public:
