@@ -4,14 +4,16 @@
 // Cases: 100,000 rows of (int key, varchar(32), int, timestamp,
 // numeric(12,2), text) copied by the executor from a SQLite file to a SQLite
 // file and to PostgreSQL (its data source, when KELVOR_PG_DSN is set), for
-// operation types 0, 1, 2 and 5. Type 0 writes into an empty table; types 1,
-// 2 and 5 into a table already holding every key (one UPDATE per row), type 5
-// with 1,000 further rows to delete. Every run reads the source and applies
-// in one transaction, as a task run does, and is timed whole.
+// operation types 0, 1, 2 and 5, and to MariaDB (its data source, when
+// KELVOR_MARIADB_DSN is set) for types 0 and 1. Type 0 writes into an empty
+// table; types 1, 2 and 5 into a table already holding every key (one UPDATE
+// per row), type 5 with 1,000 further rows to delete. Every run reads the
+// source and applies in one transaction, as a task run does, and is timed
+// whole.
 // Ceilings, measured in the same run right before each run of a case: for
 // SQLite, the SQLite C API reading every row and writing them with one
-// prepared INSERT in one transaction; for PostgreSQL, the same reading and
-// one prepared INSERT per row through db/ over the same ODBC data source.
+// prepared INSERT in one transaction; for a server, the same reading and one
+// prepared INSERT per row through db/ over the same ODBC data source.
 // Memory: the heap bytes held by 1,000,000 rows read into a TObuRec, per byte
 // of their value text (counted by replacing the global operator new, with
 // the allocator's 8-byte chunk header added to every block).
@@ -19,7 +21,7 @@
 // Output: "BENCH <case> rows_per_s=<n> ceiling_ratio=<r>" per case and
 // "BENCH memory bytes_per_text_byte=<x>"; lines starting with "#" are notes.
 // Options: --rows N, --memory-rows N, --repeat N and --pg-repeat N (runs per
-// SQLite and PostgreSQL case, the best counts), --cases TEXT (only the cases
+// SQLite and per server case, the best counts), --cases TEXT (only the cases
 // whose name contains TEXT).
 #include <malloc.h>
 #include <sqlite3.h>
@@ -263,14 +265,18 @@ TSyncDataSource SqliteSide(const std::string& Path) {
   return s;
 }
 
-TSyncDataSource PgSide() {
+std::string Env(const std::string& Name) {
+  const char* v = std::getenv(Name.c_str());
+  return v ? v : "";
+}
+
+// The data source of a test server: Prefix is "KELVOR_PG" or "KELVOR_MARIADB".
+TSyncDataSource ServerSide(const std::string& Prefix) {
   TSyncDataSource s;
   s.DbType = dbOdbc;
-  s.DbName = std::getenv("KELVOR_PG_DSN");
-  const char* user = std::getenv("KELVOR_PG_USER");
-  const char* pwd = std::getenv("KELVOR_PG_PASSWORD");
-  s.DbUser = user ? user : "";
-  s.DbPwd = pwd ? pwd : "";
+  s.DbName = Env(Prefix + "_DSN");
+  s.DbUser = Env(Prefix + "_USER");
+  s.DbPwd = Env(Prefix + "_PASSWORD");
   return s;
 }
 
@@ -352,21 +358,25 @@ void SqliteCases(const std::string& Dir, const std::string& Source, int Rows, in
 }
 
 // ---------------------------------------------------------------------------
-// PostgreSQL through its data source
+// A server through its data source
 
-class TPgBench {
+// PostgreSQL or MariaDB: the same table and rows, in each one's own SQL.
+class TServerBench {
  public:
-  TPgBench() : FTable("bench_dst_" + std::to_string(::getpid())) {
-    FConn.SetConnectionString(TKelvorOperationHandler::ConnectionStringFor(PgSide()));
+  TServerBench(const std::string& Prefix, bool Mariadb)
+      : FSide(ServerSide(Prefix)),
+        FMariadb(Mariadb),
+        FTable("bench_dst_" + std::to_string(::getpid())) {
+    FConn.SetConnectionString(TKelvorOperationHandler::ConnectionStringFor(FSide));
     FConn.Open();
   }
-  ~TPgBench() {
+  ~TServerBench() {
     try {
       Exec("drop table if exists " + FTable);
-      Exec("drop table if exists " + FTable + "_src");
     } catch (const TDbError&) {
     }
   }
+  const TSyncDataSource& Side() const { return FSide; }
   const std::string& Table() const { return FTable; }
   void Exec(const std::string& Sql) {
     TDbQuery q(FConn);
@@ -380,19 +390,28 @@ class TPgBench {
     return std::stoll(q.Field(0).AsString());
   }
   // A fresh destination table, prefilled as PrefillSql says.
-  void PrepareDestination(const std::vector<TRow>& Rows, int Op) {
+  void PrepareDestination(size_t Rows, int Op) {
     Exec("drop table if exists " + FTable);
-    Exec("create table " + FTable +
-         "(id INTEGER PRIMARY KEY, name VARCHAR(32), qty INTEGER, ts TIMESTAMP, "
-         "amount NUMERIC(12,2), note TEXT)");
+    // MariaDB's TIMESTAMP is a moment of the session's time zone; DATETIME is the plain type.
+    Exec("create table " + FTable + "(id INTEGER PRIMARY KEY, name VARCHAR(32), qty INTEGER, ts " +
+         (FMariadb ? "DATETIME" : "TIMESTAMP") + ", amount NUMERIC(12,2), note TEXT)");
     if (Op == opInsert) return;
-    Exec("insert into " + FTable +
-         " select i, 'old', 0, timestamp '2024-01-01', 0, 'old' from generate_series(1, " +
-         std::to_string(Rows.size() + (Op == opMirror ? 1000 : 0)) + ") i");
-    Exec("analyze " + FTable);
+    const std::string n = std::to_string(Rows + (Op == opMirror ? 1000 : 0));
+    if (FMariadb) {
+      Exec("insert into " + FTable +
+           " select seq, 'old', 0, timestamp '2024-01-01 00:00:00', 0, "
+           "'old' from seq_1_to_" +
+           n);
+      Exec("analyze table " + FTable);
+    } else {
+      Exec("insert into " + FTable +
+           " select i, 'old', 0, timestamp '2024-01-01', 0, 'old' from generate_series(1, " + n +
+           ") i");
+      Exec("analyze " + FTable);
+    }
   }
   double Ceiling(const std::string& Source, int Rows) {
-    PrepareDestination({}, opInsert);
+    PrepareDestination(0, opInsert);
     const auto start = Clock::now();
     std::vector<TRow> rows = ReadAll(Source);
     TDbQuery q(FConn);
@@ -418,34 +437,38 @@ class TPgBench {
     }
     FConn.CommitTrans();
     const double s = SecondsSince(start);
-    if (Count("") != Rows) Die("PostgreSQL ceiling copied the wrong number of rows");
+    if (Count("") != Rows) Die("the server's ceiling copied the wrong number of rows");
     return Rows / s;
   }
 
  private:
+  TSyncDataSource FSide;
+  bool FMariadb;
   TDbConnection FConn;
   std::string FTable;
 };
 
-void PgCases(const std::string& Source, int Rows, int Repeat) {
-  TPgBench pg;
-  const std::vector<TRow> rows = ReadAll(Source);
+// Cases "sqlite_to_<Name>_type<op>" for each of Ops, and "<Name>_ceiling".
+void ServerCases(TServerBench& Server, const std::string& Name, const std::vector<int>& Ops,
+                 const std::string& Source, int Rows, int Repeat) {
   double best = 0;
-  for (int op : kOps) {
-    if (!Wanted("sqlite_to_pg_type" + std::to_string(op))) continue;
+  for (int op : Ops) {
+    const std::string name = "sqlite_to_" + Name + "_type" + std::to_string(op);
+    if (!Wanted(name)) continue;
     double ceiling = 0, r = 0;
     for (int i = 0; i < Repeat; ++i) {
-      ceiling = std::max(ceiling, pg.Ceiling(Source, Rows));
-      pg.PrepareDestination(rows, op);
-      auto task = BenchTask(SqliteSide(Source), PgSide(), op, pg.Table());
+      ceiling = std::max(ceiling, Server.Ceiling(Source, Rows));
+      Server.PrepareDestination(static_cast<size_t>(Rows), op);
+      auto task = BenchTask(SqliteSide(Source), Server.Side(), op, Server.Table());
       r = std::max(r, TimedRun(*task, Rows));
-      if (pg.Count(" where name like 'name_%'") != Rows)
-        Die("type " + std::to_string(op) + " left the wrong rows in PostgreSQL");
+      if (Server.Count(" where name like 'name_%'") != Rows)
+        Die("type " + std::to_string(op) + " left the wrong rows in " + Name);
+      if (op == opMirror && Server.Count("") != Rows) Die("the mirror left extra rows in " + Name);
     }
     best = std::max(best, ceiling);
-    Report("sqlite_to_pg_type" + std::to_string(op), r, ceiling);
+    Report(name, r, ceiling);
   }
-  if (best > 0) Report("pg_ceiling", best, best);
+  if (best > 0) Report(Name + "_ceiling", best, best);
 }
 
 // ---------------------------------------------------------------------------
@@ -521,11 +544,21 @@ int main(int argc, char** argv) {
       const std::string source = dir + "src.db";
       FillSource(source, rows);
       SqliteCases(dir, source, rows, repeat);
-      if (std::getenv("KELVOR_PG_DSN"))
-        PgCases(source, rows, pgRepeat);
-      else
+      if (!Env("KELVOR_PG_DSN").empty()) {
+        TServerBench pg("KELVOR_PG", false);
+        ServerCases(pg, "pg", {opInsert, opUpdateThenInsert, opUpdate, opMirror}, source, rows,
+                    pgRepeat);
+      } else {
         std::printf(
             "# KELVOR_PG_DSN is not set: no PostgreSQL cases (run under scripts/with-postgres)\n");
+      }
+      if (!Env("KELVOR_MARIADB_DSN").empty()) {
+        TServerBench maria("KELVOR_MARIADB", true);
+        ServerCases(maria, "maria", {opInsert, opUpdateThenInsert}, source, rows, pgRepeat);
+      } else {
+        std::printf(
+            "# KELVOR_MARIADB_DSN is not set: no MariaDB cases (run under scripts/with-mariadb)\n");
+      }
       std::fflush(stdout);
       if (Wanted("memory")) {
         const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();

@@ -52,6 +52,9 @@ class TDbSession {
   virtual bool TransactionOpen() const = 0;
   // Whether a text value may hold a NUL byte (PostgreSQL's text types cannot).
   virtual bool TextHoldsNul() const = 0;
+  // Whether a backslash inside a quoted literal starts an escape (see
+  // TDbConnection::BackslashEscapes); read once when the session opened.
+  virtual bool BackslashEscapes() const = 0;
 };
 
 struct TDbOpenOptions {

@@ -52,6 +52,10 @@ bool TDbConnection::TextHoldsNul() const {
   return !FSession || FSession->TextHoldsNul();
 }
 
+bool TDbConnection::BackslashEscapes() const {
+  return FSession && FSession->BackslashEscapes();
+}
+
 TDbSession& TDbConnection::Session() {
   if (!FSession) throw TDbError("Unable to execute statement", "the connection is not open");
   return *FSession;

@@ -70,6 +70,13 @@ class TDbConnection {
   // holding one is refused rather than cut short); true when closed.
   bool TextHoldsNul() const;
 
+  // Whether the database reads a backslash inside a quoted literal as the
+  // start of an escape, so that a literal text must double it to keep it:
+  // MariaDB and MySQL unless the session's sql_mode holds
+  // NO_BACKSLASH_ESCAPES, PostgreSQL when standard_conforming_strings is
+  // off. Read once when the connection opens; false while closed.
+  bool BackslashEscapes() const;
+
   // Where the open connection leads (valid while Connected).
   const TDbRoute& Route() const { return FRoute; }
   // The database system behind the open connection, as its ODBC driver

@@ -178,11 +178,12 @@ bool TextHoldsNulOn(const std::string& DbmsName) {
 
 class TOdbcSession final : public TDbSession {
  public:
-  TOdbcSession(SQLHENV Env, SQLHDBC Dbc, std::string DbmsName)
+  TOdbcSession(SQLHENV Env, SQLHDBC Dbc, std::string DbmsName, bool BackslashEscapes)
       : FEnv(Env),
         FDbc(Dbc),
         FDbmsName(std::move(DbmsName)),
-        FTextHoldsNul(TextHoldsNulOn(FDbmsName)) {}
+        FTextHoldsNul(TextHoldsNulOn(FDbmsName)),
+        FBackslashEscapes(BackslashEscapes) {}
   ~TOdbcSession() override {
     if (FInTransaction) SQLEndTran(SQL_HANDLE_DBC, FDbc, SQL_ROLLBACK);
     SQLDisconnect(FDbc);
@@ -203,6 +204,7 @@ class TOdbcSession final : public TDbSession {
   // connection goes by the failed statements it saw instead.
   bool TransactionOpen() const override { return FInTransaction; }
   bool TextHoldsNul() const override { return FTextHoldsNul; }
+  bool BackslashEscapes() const override { return FBackslashEscapes; }
 
  private:
   void End(SQLSMALLINT How, const char* What) {
@@ -224,6 +226,7 @@ class TOdbcSession final : public TDbSession {
   SQLHDBC FDbc;
   std::string FDbmsName;
   const bool FTextHoldsNul;
+  const bool FBackslashEscapes;
   bool FInTransaction = false;
 };
 
@@ -623,6 +626,42 @@ std::string DataSourceOption(const std::string& ConnectionString) {
   return {};
 }
 
+// The text of the first column of the first row of Sql, run on a connection
+// that has no transaction open.
+std::string QueryText(SQLHDBC Dbc, const std::string& Sql) {
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, Dbc, &st)))
+    ThrowOdbc(SQL_HANDLE_DBC, Dbc, "Unable to create a statement");
+  std::string text;
+  char chunk[1024];
+  SQLLEN ind = 0;
+  SQLRETURN rc = SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(Sql.c_str())),
+                               static_cast<SQLINTEGER>(Sql.size()));
+  if (Ok(rc)) rc = SQLFetch(st);
+  // Long enough for any sql_mode; a longer text is cut, which loses nothing asked here.
+  if (Ok(rc)) rc = SQLGetData(st, 1, SQL_C_CHAR, chunk, sizeof chunk, &ind);
+  if (!Ok(rc)) {
+    TDbError error = OdbcError(SQL_HANDLE_STMT, st, "Unable to execute statement " + Sql);
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    throw error;
+  }
+  if (ind != SQL_NULL_DATA)
+    text.assign(chunk, static_cast<size_t>(std::clamp<SQLLEN>(ind, 0, sizeof chunk - 1)));
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
+  return text;
+}
+
+// Asked once per connection: a literal text is written for the rule in
+// force when it was opened.
+bool ReadsBackslashEscapes(SQLHDBC Dbc, const std::string& DbmsName) {
+  if (IsMySqlFamily(DbmsName))
+    return UpperCase(QueryText(Dbc, "select @@sql_mode")).find("NO_BACKSLASH_ESCAPES") ==
+           std::string::npos;
+  if (SameText(DbmsName, "PostgreSQL"))
+    return SameText(TrimBlanks(QueryText(Dbc, "show standard_conforming_strings")), "off");
+  return false;
+}
+
 }  // namespace
 
 std::unique_ptr<TDbSession> OpenOdbcSession(const TDbRoute& Route, const TDbOpenOptions& Options) {
@@ -657,7 +696,16 @@ std::unique_ptr<TDbSession> OpenOdbcSession(const TDbRoute& Route, const TDbOpen
     SQLDisconnect(dbc);
     if (!Ok(DriverConnect(dbc, again))) fail();
   }
-  return std::make_unique<TOdbcSession>(env, dbc, std::move(dbms));
+  bool escapes = false;
+  try {
+    escapes = ReadsBackslashEscapes(dbc, dbms);
+  } catch (const TDbError& e) {
+    SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    throw TDbError(what, e.what(), e.SqlState(), e.NativeCode());
+  }
+  return std::make_unique<TOdbcSession>(env, dbc, std::move(dbms), escapes);
 }
 
 }  // namespace kelvor

@@ -149,6 +149,7 @@ class TSqliteSession final : public TDbSession {
   }
   bool TransactionOpen() const override { return !sqlite3_get_autocommit(FDb); }
   bool TextHoldsNul() const override { return true; }
+  bool BackslashEscapes() const override { return false; }
 
  private:
   void Exec(const char* Sql, const char* What) {

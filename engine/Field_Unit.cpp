@@ -21,9 +21,15 @@ std::string Hex(std::string_view Bytes) {
   return r;
 }
 
-// Doubles every single quote, so a value always stays one SQL literal.
-std::string DoubleQuotes(std::string_view Text) {
-  return ReplaceAll(Text, "'", "''");
+// Doubles every single quote, and where the database reads a backslash as
+// the start of an escape every backslash too, so that a value always stays
+// one SQL literal: "\'" would otherwise end it early there. Such a database
+// also has an escape for a NUL byte, which would otherwise end the statement
+// text (MariaDB reads no further).
+std::string DoubleQuotes(std::string_view Text, bool BackslashEscapes = false) {
+  std::string r = ReplaceAll(Text, "'", "''");
+  if (!BackslashEscapes) return r;
+  return ReplaceAll(ReplaceAll(r, "\\", "\\\\"), std::string_view("\0", 1), "\\0");
 }
 
 // A number the destination reads as one literal: [+-]digits[.digits][e[+-]digits].
@@ -54,11 +60,12 @@ bool IsNumberLiteral(std::string_view Text) {
 // A value of an unquoted type that is not a number (or a boolean word) would
 // be read as SQL; it is written as a quoted literal instead, so the database
 // refuses it rather than running it.
-std::string Literal(std::string_view Quote, std::string_view Text) {
-  if (!Quote.empty()) return std::string(Quote) + DoubleQuotes(Text) + std::string(Quote);
+std::string Literal(std::string_view Quote, std::string_view Text, bool BackslashEscapes) {
+  if (!Quote.empty())
+    return std::string(Quote) + DoubleQuotes(Text, BackslashEscapes) + std::string(Quote);
   if (Text.empty() || IsNumberLiteral(Text) || SameText(Text, "true") || SameText(Text, "false"))
     return std::string(Text);
-  return "'" + DoubleQuotes(Text) + "'";
+  return "'" + DoubleQuotes(Text, BackslashEscapes) + "'";
 }
 
 // The message names the column and the value; it ends up as one log line,
@@ -152,8 +159,9 @@ std::string TObuFieldRef::ImageLiteral() const {
   return "convert(image,0x" + Hex(BlobData) + ")";
 }
 
-std::string TObuFieldRef::BlobLiteral() const {
-  return BlobData.empty() ? "EMPTY_BLOB()" : "BLOB('" + DoubleQuotes(BlobData) + " ')";
+std::string TObuFieldRef::BlobLiteral(bool BackslashEscapes) const {
+  return BlobData.empty() ? "EMPTY_BLOB()"
+                          : "BLOB('" + DoubleQuotes(BlobData, BackslashEscapes) + " ')";
 }
 
 std::string TObuFieldRef::ClobLiteral() const {
@@ -265,6 +273,18 @@ void TObuFields::CheckDates(bool Keys) const {
   }
 }
 
+void TObuFields::CheckKeysHaveValues() const {
+  for (int i = 0; i < Count(); ++i) {
+    const TObuColumn& c = Column(i);
+    if (!c.IsKey || ValueKindOf(c.DataType) != TValueKind::Plain || !QuoteFor(c.DataType).empty())
+      continue;
+    if (!Value(i).empty()) continue;
+    const std::string key = KeyText();
+    throw TConvertError("the key column " + c.FieldName + " holds no value in the row with key '" +
+                        key + "'; a row is found by its key only when every key column has one");
+  }
+}
+
 void TObuFields::CheckTextWithoutNul() const {
   if (FData.find('\0') == std::string::npos) return;  // the usual case, at one look
   for (int i = 0; i < Count(); ++i) {
@@ -282,7 +302,8 @@ void TObuFields::CheckTextWithoutNul() const {
 // ---------------------------------------------------------------------------
 // TObuFields: statement builders
 
-std::string TObuFields::ValueForStatement(int Index, int DbType, bool ForInsert) const {
+std::string TObuFields::ValueForStatement(int Index, int DbType, bool ForInsert,
+                                          bool BackslashEscapes) const {
   const TObuFieldRef f = GetItem(Index);
   const TValueKind kind = ValueKindOf(f.DataType);
   if (f.IsNull) return "null";
@@ -307,17 +328,18 @@ std::string TObuFields::ValueForStatement(int Index, int DbType, bool ForInsert)
       return lead + DateTimeText(f) + "'";
     case TValueKind::LargeObject:
       if (IsOracle(DbType)) return f.HexToRawLiteral();
-      if (IsDb2(DbType)) return f.DataType == ftOraClob ? f.ClobLiteral() : f.BlobLiteral();
+      if (IsDb2(DbType))
+        return f.DataType == ftOraClob ? f.ClobLiteral() : f.BlobLiteral(BackslashEscapes);
       return f.ImageLiteral();
     case TValueKind::Plain:
       break;
   }
-  return Literal(QuoteFor(f.DataType), f.SqlText());
+  return Literal(QuoteFor(f.DataType), f.SqlText(), BackslashEscapes);
 }
 
 // Key terms are built from the Value text even for a NULL, as the key texts
 // of the check condition are: a NULL key matches the empty text.
-std::string TObuFields::KeyTerm(int Index, int DbType) const {
+std::string TObuFields::KeyTerm(int Index, int DbType, bool BackslashEscapes) const {
   const TObuFieldRef f = GetItem(Index);
   std::string r(f.FieldName);
   r += '=';
@@ -334,11 +356,12 @@ std::string TObuFields::KeyTerm(int Index, int DbType) const {
       if (IsDb2(DbType)) return r + " TIMESTAMP('" + DateTimeText(f) + "')";
       return r + "'" + DateTimeText(f) + "'";
     default:
-      return r + Literal(QuoteFor(f.DataType), f.Value);
+      return r + Literal(QuoteFor(f.DataType), f.Value, BackslashEscapes);
   }
 }
 
-std::string TObuFields::BuildInsertSql(std::string_view Table, int DbType) const {
+std::string TObuFields::BuildInsertSql(std::string_view Table, int DbType,
+                                       bool BackslashEscapes) const {
   std::string names, values;
   for (int i = 0; i < Count(); ++i) {
     if (i > 0) {
@@ -346,12 +369,13 @@ std::string TObuFields::BuildInsertSql(std::string_view Table, int DbType) const
       values += ',';
     }
     names += Column(i).FieldName;
-    values += ValueForStatement(i, DbType, true);
+    values += ValueForStatement(i, DbType, true, BackslashEscapes);
   }
   return "insert into " + TrimText(Table) + "(" + names + ")values(" + values + ")";
 }
 
-std::string TObuFields::BuildUpdateSql(std::string_view Table, int DbType) const {
+std::string TObuFields::BuildUpdateSql(std::string_view Table, int DbType,
+                                       bool BackslashEscapes) const {
   std::string set;
   for (int i = 0; i < Count(); ++i) {
     const TObuColumn& c = Column(i);
@@ -362,20 +386,31 @@ std::string TObuFields::BuildUpdateSql(std::string_view Table, int DbType) const
         ((kind == TValueKind::Date || kind == TValueKind::DateTime) && TrimText(Value(i)).empty()))
       set += " " + c.FieldName + "=null ";
     else
-      set += " " + c.FieldName + "=" + ValueForStatement(i, DbType, false);
+      set += " " + c.FieldName + "=" + ValueForStatement(i, DbType, false, BackslashEscapes);
   }
-  std::string where = BuildKeyCondition(DbType);
+  std::string where = BuildKeyCondition(DbType, BackslashEscapes);
   std::string r = "update " + std::string(Table) + " set " + set;
   if (!where.empty()) r += " where " + where;
   return r;
 }
 
-std::string TObuFields::BuildKeyCondition(int DbType) const {
+std::string TObuFields::BuildKeyCondition(int DbType, bool BackslashEscapes) const {
   std::string r;
   for (int i = 0; i < Count(); ++i) {
     if (!Column(i).IsKey) continue;
     if (!r.empty()) r += " and ";
-    r += KeyTerm(i, DbType);
+    r += KeyTerm(i, DbType, BackslashEscapes);
+  }
+  return r;
+}
+
+std::string TObuFields::BuildParamKeyCondition() const {
+  std::string r;
+  for (int i = 0; i < Count(); ++i) {
+    const TObuColumn& c = Column(i);
+    if (!c.IsKey) continue;
+    if (!r.empty()) r += " and ";
+    r += c.FieldName + "= :" + c.FieldName;
   }
   return r;
 }
@@ -393,7 +428,7 @@ std::string TObuFields::BuildParamInsertSql(std::string_view Table) const {
   return "insert into " + TrimText(Table) + "(" + names + ")values(" + params + ")";
 }
 
-std::string TObuFields::BuildParamUpdateSql(std::string_view Table, int DbType) const {
+std::string TObuFields::BuildParamUpdateSql(std::string_view Table) const {
   std::string set;
   for (int i = 0; i < Count(); ++i) {
     const TObuColumn& c = Column(i);
@@ -401,7 +436,7 @@ std::string TObuFields::BuildParamUpdateSql(std::string_view Table, int DbType) 
     if (!set.empty()) set += ',';
     set += c.FieldName + "= :" + c.FieldName;
   }
-  std::string where = BuildKeyCondition(DbType);
+  std::string where = BuildParamKeyCondition();
   std::string r = "update " + std::string(Table) + " set " + set;
   if (!where.empty()) r += " where " + where;
   return r;

@@ -15,7 +15,12 @@
 //
 // The builders return the exact statement texts a destination receives for
 // its database type code (0 Oracle, 1 SQL Server, 2 Access, 3 ODBC, 4 DB2).
-// They throw TConvertError when a date or date-time value does not parse.
+// Quoted literals double their quotes and, with BackslashEscapes (for a
+// database that reads a backslash as an escape, TDbConnection says which),
+// their backslashes, so that no value can end its literal early. The
+// parameterised texts name every value, keys included, as a ":name"
+// placeholder. They throw TConvertError when a date or date-time value does
+// not parse.
 // Not thread-safe: records belong to the run that read them.
 #pragma once
 
@@ -56,7 +61,7 @@ struct TObuFieldRef {
   // Literal texts of the large-object bytes.
   std::string HexToRawLiteral() const;
   std::string ImageLiteral() const;
-  std::string BlobLiteral() const;
+  std::string BlobLiteral(bool BackslashEscapes = false) const;
   std::string ClobLiteral() const;
 };
 
@@ -121,17 +126,27 @@ class TObuFields {
   // A new record with the same columns and values.
   TObuFields CloneRecord() const { return *this; }
 
-  std::string BuildInsertSql(std::string_view Table, int DbType) const;
-  std::string BuildUpdateSql(std::string_view Table, int DbType) const;
-  std::string BuildKeyCondition(int DbType) const;
+  std::string BuildInsertSql(std::string_view Table, int DbType,
+                             bool BackslashEscapes = false) const;
+  std::string BuildUpdateSql(std::string_view Table, int DbType,
+                             bool BackslashEscapes = false) const;
+  std::string BuildKeyCondition(int DbType, bool BackslashEscapes = false) const;
   std::string BuildParamInsertSql(std::string_view Table) const;
-  std::string BuildParamUpdateSql(std::string_view Table, int DbType) const;
+  // "update T set a= :a,b= :b where k= :k": the text is the same for every
+  // record of a layout, so it is compiled once per run.
+  std::string BuildParamUpdateSql(std::string_view Table) const;
+  // The key terms with placeholders: "k= :k and j= :j".
+  std::string BuildParamKeyCondition() const;
   // The key values joined with ":" (the form the check condition's keys take).
   std::string KeyText() const;
   // Throws TConvertError where the builders would: a non-empty date or
   // date-time value that does not parse, and, with Keys, any date or
   // date-time key value that does not parse (an empty one included).
   void CheckDates(bool Keys) const;
+  // Throws TConvertError naming the column when a key of a type written
+  // without quote marks (a number, a boolean) has no value: the key term
+  // would read "k=" and find no row on any database.
+  void CheckKeysHaveValues() const;
   // Throws TConvertError naming the column (and the row's key) when a value
   // of a type other than raw bytes holds a NUL byte: for destinations whose
   // text types cannot hold one.
@@ -150,8 +165,8 @@ class TObuFields {
   size_t SlotBegin(int Index) const;
   size_t SlotEnd(int Index) const { return FEnds[static_cast<size_t>(Index)] & kEndMask; }
   bool SlotIsBlob(int Index) const { return FEnds[static_cast<size_t>(Index)] & kBlobBit; }
-  std::string ValueForStatement(int Index, int DbType, bool ForInsert) const;
-  std::string KeyTerm(int Index, int DbType) const;
+  std::string ValueForStatement(int Index, int DbType, bool ForInsert, bool BackslashEscapes) const;
+  std::string KeyTerm(int Index, int DbType, bool BackslashEscapes) const;
 
   // The two flags of a slot live in the top bits of its end offset, so the
   // null state costs no memory of its own (a record holds up to 1 GiB).

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <optional>
 
 #include "db/ConnectionString.h"
 #include "db/DbError.h"
+#include "engine/uKeyTable.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
@@ -52,13 +54,19 @@ namespace {
 // levels): a single key column becomes one "key in (...)" list (lists of at
 // most 1000 values for Oracle and SQL Server, which limit them), several key
 // columns a balanced tree of "or".
+// Bound, every key value is a ":name" placeholder instead of a literal, to
+// be filled record by record, key column by key column, in the order added.
 class TMirrorCondition {
  public:
-  explicit TMirrorCondition(int DbType)
-      : FDbType(DbType), FInListSize(DbType == 0 || DbType == 1 ? 1000 : SIZE_MAX) {}
+  TMirrorCondition(int DbType, bool BackslashEscapes, bool Bound = false)
+      : FDbType(DbType),
+        FBackslashEscapes(BackslashEscapes),
+        FBound(Bound),
+        FInListSize(Bound || DbType == 0 || DbType == 1 ? 1000 : SIZE_MAX) {}
 
   void Add(const TObuFields& Record) {
-    std::string k = Record.BuildKeyCondition(FDbType);
+    std::string k = FBound ? Record.BuildParamKeyCondition()
+                           : Record.BuildKeyCondition(FDbType, FBackslashEscapes);
     int keys = 0, key = -1;
     for (int i = 0; i < Record.Count(); ++i)
       if (Record.Column(i).IsKey) ++keys, key = i;
@@ -113,12 +121,26 @@ class TMirrorCondition {
   }
 
   const int FDbType;
+  const bool FBackslashEscapes;
+  const bool FBound;
   const size_t FInListSize;
   std::vector<std::string> FTerms;
   bool FSingleKey = true;
   std::string FKeyName;
   std::vector<std::string> FValues;
 };
+
+// A key value as the key comparison takes it: with its type, and with its
+// text even when the field is NULL, since a key term reads a NULL as the
+// empty text (a NULL key finds the row whose key is '').
+void BindKey(TDbParam& P, const TObuFieldRef& F) {
+  P.SetDataType(F.DataType);
+  P.SetSize(F.Size);
+  if (ValueKindOf(F.DataType) == TValueKind::LargeObject)
+    P.LoadFromBytes(F.BlobData.data(), F.BlobData.size(), F.DataType);
+  else
+    P.SetValue(F.Value);
+}
 
 bool HasKeyField(const TFieldMapCollections& Maps) {
   for (int i = 0; i < Maps.Count(); ++i)
@@ -451,6 +473,11 @@ void TKelvorOperationHandler::FillParameters(const TObuFields& Record, bool ForI
     TDbParam& p = DestinationQuery.Param(i);
     const int index = FParamMap[static_cast<size_t>(i)];
     const TObuFieldRef f = index < 0 ? TObuFieldRef{} : Record.GetItem(index);
+    if (!ForInsert && f.IsKey) {
+      // The WHERE part: the key compares as its key term would.
+      BindKey(p, f);
+      continue;
+    }
     p.SetDataType(f.DataType);
     p.SetSize(f.Size);
     if (f.IsNull) {
@@ -519,13 +546,17 @@ int TKelvorOperationHandler::UpdateWithParametersCounted(const TObuFields& Recor
   std::string sql;
   try {
     DestinationQuery.Close();
-    DestinationQuery.ClearParams();
-    // The WHERE part carries the record's key values, so the text is new for
-    // almost every record: compiling it to keep would cost the server a
-    // prepare and a later release per record, and gain nothing.
-    DestinationQuery.SetPrepared(false);
-    sql = Record.BuildParamUpdateSql(CurrentTask->FieldMaps.DstTable,
-                                     CurrentTask->Destination.DbType);
+    // The keys are parameters too, so the text is the same for every record
+    // of the run: compiled once, like the INSERT.
+    DestinationQuery.SetPrepared(true);
+    DestinationQuery.SetParamCheck(true);
+    const std::string& table = CurrentTask->FieldMaps.DstTable;
+    if (FUpdateSqlLayout.get() != Record.LayoutId() || FUpdateSqlTable != table) {
+      FUpdateSql = Record.BuildParamUpdateSql(table);
+      FUpdateSqlTable = table;
+      FUpdateSqlLayout = Record.Layout();
+    }
+    sql = FUpdateSql;
     if (!MaySend(sql)) return -1;
     DestinationQuery.SetSQL(sql);
     FillParameters(Record, false);
@@ -541,8 +572,6 @@ int TKelvorOperationHandler::UpdateWithParametersCounted(const TObuFields& Recor
 bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int OperationType) {
   if (Records.Count() == 0) return true;
   Records.First();
-  const int dbType = CurrentTask->Destination.DbType;
-  TMirrorCondition w(dbType);
   if (DestinationConnection.InTransaction()) {
     WriteLog("execute transaction error,info:a transaction is open already" + MissionTag());
     return false;
@@ -566,11 +595,8 @@ bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int O
           ok = UpdateWithParameters(record) == 0;
           break;
         case opMirror:
-          ok = UpdateWithParametersCounted(record, rows) == 0;
-          if (ok) {
-            w.Add(record);
-            ok = rows != 0 || InsertWithParameters(record) == 0;
-          }
+          ok = UpdateWithParametersCounted(record, rows) == 0 &&
+               (rows != 0 || InsertWithParameters(record) == 0);
           break;
         default:
           break;
@@ -581,16 +607,11 @@ bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int O
         break;
       }
     }
-    if (OperationType == opMirror)
-      for (int k = 0; k < FKnownRecords.Count(); ++k)
-        w.Add(FKnownRecords.Record(k));
     // The delete keeps the rows whose keys were seen. After a failed
     // statement or a stop not every key was seen, and the database may have
     // ended the transaction already: the delete would then remove rows the
     // source still has, outside any transaction.
-    if (ok && OperationType == opMirror && !w.Empty() &&
-        ExecDestination(w.DeleteStatement(CurrentTask->FieldMaps.DstTable)) != 0)
-      ok = false;
+    if (ok && OperationType == opMirror && !DeleteRowsWithoutSourceKey(Records)) ok = false;
     if (ok) {
       DestinationConnection.CommitTrans();
       return true;
@@ -605,6 +626,138 @@ bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int O
     } catch (...) {
     }
     throw;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The mirror's delete with bound keys
+
+int TKelvorOperationHandler::ExecDestinationWithKeys(const std::string& Sql,
+                                                     const std::vector<const TObuFields*>& Rows,
+                                                     size_t Begin, size_t End, bool Keep) {
+  if (!MaySend(Sql)) return -1;
+  try {
+    DestinationQuery.Close();
+    DestinationQuery.SetPrepared(Keep);
+    DestinationQuery.SetParamCheck(true);
+    DestinationQuery.SetSQL(Sql);
+    // One placeholder per key column of each row, in that order.
+    int p = 0;
+    for (size_t r = Begin; r < End; ++r) {
+      const TObuFields& row = *Rows[r];
+      for (int i = 0; i < row.Count(); ++i)
+        if (row.Column(i).IsKey) BindKey(DestinationQuery.Param(p++), row.GetItem(i));
+    }
+    if (p != DestinationQuery.ParamCount())
+      throw TDbError("Unable to bind the keys", "the statement does not take one value per key");
+    DestinationQuery.ExecSQL();
+    return 0;
+  } catch (const std::exception& e) {
+    StatementFailed("execute sql: ", Sql, e);
+    return -1;
+  }
+}
+
+bool TKelvorOperationHandler::DescribeKeyColumns(const TObuFields& Layout,
+                                                 std::vector<TKeyColumn>& Keys) {
+  Keys.clear();
+  std::string columns;
+  for (int i = 0; i < Layout.Count(); ++i)
+    if (Layout.Column(i).IsKey) {
+      Keys.push_back({Layout.Column(i).FieldName, ftUnknown, 0});
+      columns += (columns.empty() ? "" : ",") + Layout.Column(i).FieldName;
+    }
+  const std::string sql =
+      "select " + columns + " from " + CurrentTask->FieldMaps.DstTable + " where 1=0";
+  if (!MaySend(sql)) return false;
+  try {
+    DestinationQuery.Close();
+    DestinationQuery.SetPrepared(false);
+    DestinationQuery.ClearParams();
+    DestinationQuery.SetSQL(sql);
+    DestinationQuery.Open();
+    for (size_t i = 0; i < Keys.size() && static_cast<int>(i) < DestinationQuery.FieldCount();
+         ++i) {
+      Keys[i].DataType = DestinationQuery.Field(static_cast<int>(i)).DataType();
+      Keys[i].Size = DestinationQuery.Field(static_cast<int>(i)).Size();
+    }
+    DestinationQuery.Close();
+    return true;
+  } catch (const std::exception& e) {
+    StatementFailed("execute sql: ", sql, e);
+    return false;
+  }
+}
+
+bool TKelvorOperationHandler::DeleteRowsWithoutSourceKey(TObuRec& Records) {
+  // Rows the check condition held back exist in the source all the same:
+  // their keys count too.
+  std::vector<const TObuFields*> rows;
+  rows.reserve(static_cast<size_t>(Records.Count() + FKnownRecords.Count()));
+  for (int i = 0; i < Records.Count(); ++i)
+    rows.push_back(&Records.Record(i));
+  for (int i = 0; i < FKnownRecords.Count(); ++i)
+    rows.push_back(&FKnownRecords.Record(i));
+  if (rows.empty()) return true;
+  const std::string& table = CurrentTask->FieldMaps.DstTable;
+
+  const std::optional<TKeyTable::TDialect> dialect =
+      TKeyTable::DialectFor(DestinationConnection.DbmsName());
+  if (!dialect) {
+    // A database this program makes no key table on: the written condition,
+    // each key a parameter, in one statement.
+    TMirrorCondition w(CurrentTask->Destination.DbType, false, true);
+    for (const TObuFields* row : rows)
+      w.Add(*row);
+    return ExecDestinationWithKeys(w.DeleteStatement(table), rows, 0, rows.size(), false) == 0;
+  }
+
+  std::vector<TKeyColumn> keys;
+  if (*dialect == TKeyTable::TDialect::MySql) {
+    if (!DescribeKeyColumns(*rows.front(), keys)) return false;
+  } else {
+    for (int i = 0; i < rows.front()->Count(); ++i)
+      if (rows.front()->Column(i).IsKey) keys.push_back({rows.front()->Column(i).FieldName});
+  }
+  const TKeyTable keyTable(*dialect, table, std::move(keys));
+  if (ExecDestination(keyTable.DropStatement()) != 0 ||
+      ExecDestination(keyTable.CreateStatement()) != 0)
+    return false;
+  const size_t perInsert = keyTable.RowsPerInsert();
+  const std::string full = keyTable.InsertStatement(perInsert);
+  for (size_t begin = 0; begin < rows.size(); begin += perInsert) {
+    const size_t end = std::min(rows.size(), begin + perInsert);
+    const std::string sql = end - begin == perInsert ? full : keyTable.InsertStatement(end - begin);
+    if (ExecDestinationWithKeys(sql, rows, begin, end, true) != 0) return false;
+  }
+  for (const std::string& sql : keyTable.AnalyzeStatements())
+    if (ExecDestination(sql) != 0) return false;
+  for (const std::string& sql : keyTable.DeleteStatements())
+    if (ExecDestination(sql) != 0) return false;
+  return ExecDestination(keyTable.DropStatement()) == 0;
+}
+
+bool TKelvorOperationHandler::RunKeyDeleteBatch(TObuRec& Records) {
+  if (DestinationConnection.InTransaction()) {
+    WriteLog("execute transaction error,info:a transaction is open already" + MissionTag());
+    return false;
+  }
+  if (!MaySend("begin transaction")) return false;
+  try {
+    DestinationConnection.BeginTrans();
+    if (!DeleteRowsWithoutSourceKey(Records)) {
+      DestinationConnection.RollbackTrans();
+      return false;
+    }
+    DestinationConnection.CommitTrans();
+    return true;
+  } catch (const std::exception& e) {
+    WriteLog("execute transaction error,info:" + ErrorText(e) + MissionTag());
+    try {
+      DestinationConnection.RollbackTrans();
+    } catch (...) {
+    }
+    return false;
   }
 }
 
@@ -761,9 +914,14 @@ bool TKelvorOperationHandler::CopyRecords(TKelvorInstance& Task, TObuRec& Record
   const std::string validation = Task.FieldMaps.GetValidationSrc();
   const bool validate = !TrimBlanks(validation).empty();
   // Oracle and SQL Server get literal statements; the other types get the
-  // records through parameterised statements.
+  // records through parameterised statements, keys included.
   const bool literal = dbType == dbOracle || dbType == dbSqlServer;
   const bool paired = op == opUpdateThenInsert || op == opMirror;
+  // Literals are written for the database that reads them: the statements
+  // for the destination, the validations (which run on the source) for the
+  // source.
+  const bool escapes = DestinationConnection.BackslashEscapes();
+  const bool sourceEscapes = SourceConnection.BackslashEscapes();
 
   // A driver would cut such a value short at its NUL without a word.
   const bool nulFits = DestinationConnection.TextHoldsNul();
@@ -771,27 +929,36 @@ bool TKelvorOperationHandler::CopyRecords(TKelvorInstance& Task, TObuRec& Record
   std::vector<std::string> statements;
   std::vector<TUpsertPair> pairs;
   std::vector<std::string> validations;
-  TMirrorCondition w(dbType);
+  TMirrorCondition w(dbType, escapes);
   for (Records.First(); !Records.Eof(); Records.Next()) {
     const TObuFields& record = *Records.Current();
     if (!nulFits) record.CheckTextWithoutNul();
-    if (literal && paired)
-      pairs.push_back(
-          {record.BuildUpdateSql(table, dbType) + " ", " " + record.BuildInsertSql(table, dbType)});
-    else if (literal)
-      statements.push_back(op == opInsert ? record.BuildInsertSql(table, dbType)
-                                          : record.BuildUpdateSql(table, dbType));
-    else
-      record.CheckDates(op != opInsert);  // a value that cannot be written ends the run here too
-    const std::string key = record.BuildKeyCondition(dbType);
-    if (op == opMirror) w.Add(record);
-    if (validate) validations.push_back(key.empty() ? validation : validation + " and " + key);
+    if (literal && paired) {
+      pairs.push_back({record.BuildUpdateSql(table, dbType, escapes) + " ",
+                       " " + record.BuildInsertSql(table, dbType, escapes)});
+    } else if (literal) {
+      statements.push_back(op == opInsert ? record.BuildInsertSql(table, dbType, escapes)
+                                          : record.BuildUpdateSql(table, dbType, escapes));
+    } else {
+      // A value that cannot be written ends the run here too, and so does a
+      // key that could find no row.
+      record.CheckDates(op != opInsert);
+      if (op != opInsert) record.CheckKeysHaveValues();
+    }
+    if (op == opMirror && literal) w.Add(record);
+    if (validate) {
+      const std::string key = record.BuildKeyCondition(dbType, sourceEscapes);
+      validations.push_back(key.empty() ? validation : validation + " and " + key);
+    }
   }
   // Rows the check condition held back exist in the source all the same:
   // the mirror must keep them.
-  if (op == opMirror)
-    for (int k = 0; k < FKnownRecords.Count(); ++k)
+  for (int k = 0; op == opMirror && k < FKnownRecords.Count(); ++k) {
+    if (literal)
       w.Add(FKnownRecords.Record(k));
+    else
+      FKnownRecords.Record(k).CheckKeysHaveValues();
+  }
 
   bool result = false;
   if (Records.Count() == 0)
@@ -810,12 +977,17 @@ bool TKelvorOperationHandler::CopyRecords(TKelvorInstance& Task, TObuRec& Record
   Task.RecordCount = Records.Count();
   if (validate) RunSourceBatch(validations);
   if (op == opMirror) {
-    if (w.Empty())
+    if (Records.Count() == 0 && FKnownRecords.Count() == 0)
       WriteLog("mission<" + Task.MissionName +
                "> the source gave no rows; the mirror delete is skipped and the destination is "
                "left as it is");
-    else
+    else if (literal)
       RunDestinationBatch({w.DeleteStatement(table)});
+    else if (Records.Count() == 0)
+      // Nothing to apply, so the apply deleted nothing: every source row was
+      // held back by the check condition. (With rows, the apply deleted in its
+      // own transaction.)
+      RunKeyDeleteBatch(Records);
   }
   return true;
 }

@@ -27,6 +27,7 @@
 #include "db/DbConnection.h"
 #include "db/DbQuery.h"
 #include "engine/Rec_Unit.h"
+#include "engine/uKeyTable.h"
 #include "tasks/uInstance.h"
 
 namespace kelvor {
@@ -115,6 +116,20 @@ class TKelvorOperationHandler {
   bool RunCommandScript(TKelvorInstance& Task);
   bool CopyRecords(TKelvorInstance& Task, TObuRec& Records);
   void FillParameters(const TObuFields& Record, bool ForInsert);
+  // Runs Sql on the destination with one placeholder per key column of each
+  // of Rows[Begin, End), bound as the key comparison takes them; Keep keeps
+  // the compiled statement for the next call with the same text.
+  int ExecDestinationWithKeys(const std::string& Sql, const std::vector<const TObuFields*>& Rows,
+                              size_t Begin, size_t End, bool Keep);
+  // Types and sizes of the destination table's key columns of Layout.
+  bool DescribeKeyColumns(const TObuFields& Layout, std::vector<TKeyColumn>& Keys);
+  // The mirror's delete on a destination reached through parameters, in the
+  // transaction open on it: removes the destination rows whose key matches
+  // none of Records and the rows the check condition held back. The keys
+  // are bound, never written into the text, and compared by the destination.
+  bool DeleteRowsWithoutSourceKey(TObuRec& Records);
+  // The same in a transaction of its own.
+  bool RunKeyDeleteBatch(TObuRec& Records);
   // After item Index of a batch of Total: false when the task must stop
   // (the stopped line is posted); posts a progress line now and then.
   bool ContinueAfterItem(size_t Index, size_t Total);
@@ -148,10 +163,13 @@ class TKelvorOperationHandler {
   std::string FParamMapText;
   std::shared_ptr<const void> FParamMapLayout;
   std::vector<int> FParamMap;
-  // The parameterised INSERT text of one table and column layout.
+  // The parameterised INSERT and UPDATE texts of one table and column layout.
   std::string FInsertSqlTable;
   std::shared_ptr<const void> FInsertSqlLayout;
   std::string FInsertSql;
+  std::string FUpdateSqlTable;
+  std::shared_ptr<const void> FUpdateSqlLayout;
+  std::string FUpdateSql;
 };
 
 }  // namespace kelvor

@@ -38,11 +38,19 @@ TDbTestHome::TDbTestHome() : FOldProgramFolder(ProgramFolder()) {
   FDir.Sub("bin", true);
   FDir.Sub("conf", true);
   SetProgramFolder(BinFolder());
+  RouteSqlServerTo(TDbSide::PgLiteral);
+}
+
+void TDbTestHome::RouteSqlServerTo(TDbSide Side, const std::string& ExtraLines) const {
   std::string ini = "; written by the tests\r\n[odbc]\r\nBoolsAsChar=0\r\n";
-  if (PostgresAvailable())
+  if (Side == TDbSide::PgLiteral && PostgresAvailable())
     ini += "[sqlserver]\r\nDriver=PostgreSQL Unicode\r\nServer=" + PgEnv("KELVOR_PG_HOST") +
            "\r\nPort=" + PgEnv("KELVOR_PG_PORT") + "\r\nDatabase=" + PgEnv("KELVOR_PG_DB") +
-           "\r\nBoolsAsChar=0\r\n";
+           "\r\nBoolsAsChar=0\r\n" + ExtraLines;
+  // Server and database come from the connection string (MariaLiteral's Settings).
+  if (Side == TDbSide::MariaLiteral && MariadbAvailable())
+    ini += "[sqlserver]\r\nDriver=" + MariaEnv("KELVOR_MARIADB_DRIVER") +
+           "\r\nPort=" + MariaEnv("KELVOR_MARIADB_PORT") + "\r\n" + ExtraLines;
   WriteProvidersIni(ini);
 }
 
@@ -82,6 +90,15 @@ std::string PostgresSqlServerConnectionString() {
   return "Provider=SQLOLEDB.1;Password=" + QuoteConnectionValue(PgEnv("KELVOR_PG_PASSWORD")) +
          ";Persist Security Info=True;User ID=" + QuoteConnectionValue(PgEnv("KELVOR_PG_USER")) +
          ";Initial Catalog=unused;Data Source=unused";
+}
+
+std::string MariadbSqlServerConnectionString() {
+  return "Provider=SQLOLEDB.1;Password=" +
+         QuoteConnectionValue(MariaEnv("KELVOR_MARIADB_PASSWORD")) +
+         ";Persist Security Info=True;User ID=" +
+         QuoteConnectionValue(MariaEnv("KELVOR_MARIADB_USER")) +
+         ";Initial Catalog=" + MariaEnv("KELVOR_MARIADB_DB") +
+         ";Data Source=" + MariaEnv("KELVOR_MARIADB_HOST");
 }
 
 std::string MariadbOdbcConnectionString(const std::string& User, const std::string& Password) {
@@ -129,6 +146,8 @@ std::string SideName(TDbSide Side) {
       return "PgLiteral";
     case TDbSide::MariaOdbc:
       return "MariaOdbc";
+    case TDbSide::MariaLiteral:
+      return "MariaLiteral";
   }
   return {};
 }
@@ -137,14 +156,26 @@ bool IsPostgresSide(TDbSide Side) {
   return Side == TDbSide::PgOdbc || Side == TDbSide::PgLiteral;
 }
 
+bool IsMariadbSide(TDbSide Side) {
+  return Side == TDbSide::MariaOdbc || Side == TDbSide::MariaLiteral;
+}
+
+bool IsLiteralSide(TDbSide Side) {
+  return Side == TDbSide::PgLiteral || Side == TDbSide::MariaLiteral;
+}
+
 TTestDatabase::TTestDatabase(TDbSide Side, const TDbTestHome& Home, const std::string& FileName)
     : FSide(Side) {
   if (Side == TDbSide::SQLite) {
     FFile = Home.Root() + FileName;
     if (!FileExists(FFile)) Home.CreateSqliteFile(FileName);
   }
+  if (IsLiteralSide(Side)) Home.RouteSqlServerTo(Side);
   FConn.SetConnectionString(ConnectionString());
   FConn.Open();
+  // Row sources made by a recursive query (the engine tests' Series) stop
+  // at 1000 rows on MariaDB by default.
+  if (IsMariadb()) Exec("set session max_recursive_iterations = 10000000");
 }
 
 TTestDatabase::~TTestDatabase() {
@@ -168,6 +199,8 @@ std::string TTestDatabase::ConnectionString() const {
       return PostgresSqlServerConnectionString();
     case TDbSide::MariaOdbc:
       return MariadbOdbcConnectionString();
+    case TDbSide::MariaLiteral:
+      return MariadbSqlServerConnectionString();
   }
   return {};
 }
@@ -175,11 +208,17 @@ std::string TTestDatabase::ConnectionString() const {
 TSyncDataSource TTestDatabase::Settings() const {
   if (FSide == TDbSide::SQLite) return SqliteDataSource(FFile);
   TSyncDataSource s;
-  if (FSide == TDbSide::MariaOdbc) {
-    s.DbType = dbOdbc;
-    s.DbName = MariaEnv("KELVOR_MARIADB_DSN");
+  if (IsMariadb()) {
     s.DbUser = MariaEnv("KELVOR_MARIADB_USER");
     s.DbPwd = MariaEnv("KELVOR_MARIADB_PASSWORD");
+    if (FSide == TDbSide::MariaOdbc) {
+      s.DbType = dbOdbc;
+      s.DbName = MariaEnv("KELVOR_MARIADB_DSN");
+    } else {  // the driver and port come from providers.ini
+      s.DbType = dbSqlServer;
+      s.DbName = MariaEnv("KELVOR_MARIADB_DB");
+      s.DbServer = MariaEnv("KELVOR_MARIADB_HOST");
+    }
     return s;
   }
   s.DbUser = PgEnv("KELVOR_PG_USER");

@@ -9,6 +9,12 @@
 //             literal statement path)
 //   MariaOdbc the server of scripts/with-mariadb (KELVOR_MARIADB_* variables)
 //             as the odbc type, through its data source
+//   MariaLiteral the same server as the "sqlserver" type, routed to the
+//             MariaDB driver by the test providers.ini
+//
+// The two literal sides share the sqlserver type: a TTestDatabase of one of
+// them routes its home's providers.ini to its server, so a test uses one of
+// them at a time.
 //
 // A TDbTestHome makes a program folder <temp>/bin/ with <temp>/conf/
 // providers.ini beside it and points ProgramFolder() at it for its lifetime,
@@ -33,11 +39,13 @@
 
 namespace kelvor::test {
 
+enum class TDbSide { SQLite, PgOdbc, PgLiteral, MariaOdbc, MariaLiteral };
+
 class TDbTestHome {
  public:
   // Writes a providers.ini that routes [sqlserver] to the test PostgreSQL
   // (when its variables are set) and sets BoolsAsChar=0 for [odbc], so that
-  // PostgreSQL booleans arrive as boolean columns.
+  // PostgreSQL booleans arrive as boolean columns (RouteSqlServerTo(PgLiteral)).
   TDbTestHome();
   ~TDbTestHome();
   TDbTestHome(const TDbTestHome&) = delete;
@@ -46,6 +54,10 @@ class TDbTestHome {
   const std::string& Root() const { return FDir.Path(); }  // ends with "/"
   std::string BinFolder() const { return FDir.Path() + "bin/"; }
   void WriteProvidersIni(const std::string& Text) const;
+  // Writes a providers.ini that routes the sqlserver type to the server of
+  // a literal side (PgLiteral or MariaLiteral), with ExtraLines (CR LF
+  // ended "key=value" lines) added to that section.
+  void RouteSqlServerTo(TDbSide Side, const std::string& ExtraLines = "") const;
   // Creates an empty SQLite database file Root()+Name (Kelvor never creates one).
   std::string CreateSqliteFile(const std::string& Name) const;
 
@@ -85,6 +97,8 @@ std::string MariaEnv(const char* Name);  // a KELVOR_MARIADB_* variable, or ""
 std::string MariadbOdbcConnectionString(
     const std::string& User = MariaEnv("KELVOR_MARIADB_USER"),
     const std::string& Password = MariaEnv("KELVOR_MARIADB_PASSWORD"));
+// The sqlserver type; with a providers.ini routed to MariaDB it reaches MariaDB.
+std::string MariadbSqlServerConnectionString();
 // A task's settings for a SQLite file (the access type, absolute path).
 TSyncDataSource SqliteDataSource(const std::string& Path);
 
@@ -96,14 +110,16 @@ void ExecOn(TDbConnection& Connection, const std::string& Sql);
 // The text of column 0 of the first row of Sql, "<no row>" without one.
 std::string ScalarOn(TDbConnection& Connection, const std::string& Sql);
 
-enum class TDbSide { SQLite, PgOdbc, PgLiteral, MariaOdbc };
 std::string SideName(TDbSide Side);
 bool IsPostgresSide(TDbSide Side);
+bool IsMariadbSide(TDbSide Side);
+// The sqlserver type: the engine's literal statement path.
+bool IsLiteralSide(TDbSide Side);
 // Skips the test when a side's server is not running.
-#define SKIP_WITHOUT_SERVER_OF(Side)                                          \
-  do {                                                                        \
-    if (::kelvor::test::IsPostgresSide(Side)) SKIP_WITHOUT_POSTGRES();        \
-    if ((Side) == ::kelvor::test::TDbSide::MariaOdbc) SKIP_WITHOUT_MARIADB(); \
+#define SKIP_WITHOUT_SERVER_OF(Side)                                   \
+  do {                                                                 \
+    if (::kelvor::test::IsPostgresSide(Side)) SKIP_WITHOUT_POSTGRES(); \
+    if (::kelvor::test::IsMariadbSide(Side)) SKIP_WITHOUT_MARIADB();   \
   } while (0)
 
 // One database as a test sees it: a task's settings for it and the test's own
@@ -111,12 +127,13 @@ bool IsPostgresSide(TDbSide Side);
 // and checking. Drops what it created when destroyed.
 class TTestDatabase {
  public:
-  // FileName: the SQLite file in Home's root (created when missing).
+  // FileName: the SQLite file in Home's root (created when missing). A
+  // literal side routes Home's sqlserver type to its server.
   TTestDatabase(TDbSide Side, const TDbTestHome& Home, const std::string& FileName);
   ~TTestDatabase();
 
   bool IsPostgres() const { return IsPostgresSide(FSide); }
-  bool IsMariadb() const { return FSide == TDbSide::MariaOdbc; }
+  bool IsMariadb() const { return IsMariadbSide(FSide); }
   TDbSide Side() const { return FSide; }
   std::string ConnectionString() const;
   TSyncDataSource Settings() const;

@@ -5,7 +5,8 @@
 // The run cases (EngineRunCases.cpp) are written once and instantiated per
 // pair of source and destination (TDbSide, see DbTestSupport.h) by the
 // SQLite, the PostgreSQL and the MariaDB programs: SQLite, PgOdbc and
-// MariaOdbc take the parameterised path, PgLiteral the literal statement path.
+// MariaOdbc take the parameterised path, PgLiteral and MariaLiteral the
+// literal statement path.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -72,7 +73,7 @@ class EngineRunTest : public ::testing::TestWithParam<TRunConfig> {
   void SetUp() override;
   void TearDown() override;
 
-  bool Literal() const { return GetParam().Destination == TDbSide::PgLiteral; }
+  bool Literal() const { return IsLiteralSide(GetParam().Destination); }
   std::unique_ptr<TKelvorInstance> Task(int OperationType, const std::string& DstTable,
                                         const std::string& Command,
                                         const std::vector<TMapEntry>& Maps = {},

@@ -93,9 +93,11 @@ std::vector<TValueCase> ValueCases() {
 
 // Whether the destination's dialect can take the value at all. The literal
 // statements of the sqlserver type write booleans as 1/0 and large objects as
-// convert(image,...), which PostgreSQL refuses; their NULLs it takes.
+// convert(image,...), which PostgreSQL refuses (MariaDB the latter); their
+// NULLs both take.
 bool Takes(TDbSide Destination, const TValueCase& Case) {
   if (Destination == TDbSide::PgLiteral) return Case.Column != "flag" && Case.Column != "y";
+  if (Destination == TDbSide::MariaLiteral) return Case.Column != "y";
   return true;
 }
 

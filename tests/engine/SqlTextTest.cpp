@@ -43,8 +43,8 @@ TEST(SqlTextTest, WorkedExampleCharacterForCharacter) {
   for (int type = 0; type <= 4; ++type)
     EXPECT_EQ(r.BuildKeyCondition(type), "a1='k1'");
   EXPECT_EQ(r.BuildParamInsertSql("test"), "insert into test(a1,a2,a3,a4)values(:a1,:a2,:a3,:a4)");
-  EXPECT_EQ(r.BuildParamUpdateSql("test", 0),
-            "update test set a2= :a2,a3= :a3,a4= :a4 where a1='k1'");
+  // Keys are parameters too: one text for every record.
+  EXPECT_EQ(r.BuildParamUpdateSql("test"), "update test set a2= :a2,a3= :a3,a4= :a4 where a1= :a1");
 }
 
 TEST(SqlTextTest, SecondDateKeyJoinsWithAnd) {
@@ -225,20 +225,47 @@ TEST(SqlTextTest, NullIsWrittenAsNullForEveryTypeAndDialect) {
   key.Add(Field("n", ftInteger, "2", true));
   EXPECT_EQ(key.KeyText(), ":2");
   EXPECT_EQ(key.BuildKeyCondition(1), "k='' and n=2");
+  EXPECT_NO_THROW(key.CheckKeysHaveValues());
+  // A number key without a value would read "n=": no row has such a key.
+  for (bool null : {false, true}) {
+    TObuFields number;
+    TObuField n = Field("n", ftInteger, "", true);
+    n.IsNull = null;
+    number.Add(Field("k", ftString, "a", true));
+    number.Add(n);
+    try {
+      number.CheckKeysHaveValues();
+      ADD_FAILURE() << "a key without a value was let through";
+    } catch (const TConvertError& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "the key column n holds no value in the row with key 'a:'; a row is found by its "
+                "key only when every key column has one");
+    }
+  }
 }
 
-TEST(SqlTextTest, SingleQuotesAreDoubledEverywhere) {
+TEST(SqlTextTest, QuotesAndBackslashesKeepAValueOneLiteral) {
   TObuFields r;
   r.Add(Field("name", ftString, "O'Brien", true));
   r.Add(Field("note", ftWideString, "it's"));
   EXPECT_EQ(r.BuildInsertSql("p", 1), "insert into p(name,note)values('O''Brien','it''s')");
   EXPECT_EQ(r.BuildUpdateSql("p", 1), "update p set  note='it''s' where name='O''Brien'");
   EXPECT_EQ(r.BuildKeyCondition(0), "name='O''Brien'");
-  EXPECT_EQ(r.BuildParamUpdateSql("p", 3), "update p set note= :note where name='O''Brien'");
   // A crafted value stays one literal.
   TObuFields evil;
   evil.Add(Field("s", ftString, "x'); drop table p; --"));
   EXPECT_EQ(evil.BuildInsertSql("p", 0), "insert into p(s)values('x''); drop table p; --')");
+  // Where a backslash starts an escape, it is doubled too: "\'" would end
+  // the literal there and run the rest.
+  TObuFields b;
+  b.Add(Field("k", ftString, "\\' or 1=1 -- ", true));
+  b.Add(Field("v", ftString, "C:\\new"));
+  EXPECT_EQ(b.BuildUpdateSql("p", 1), "update p set  v='C:\\new' where k='\\'' or 1=1 -- '");
+  EXPECT_EQ(b.BuildUpdateSql("p", 1, true),
+            "update p set  v='C:\\\\new' where k='\\\\'' or 1=1 -- '");
+  EXPECT_EQ(b.BuildInsertSql("p", 0, true),
+            "insert into p(k,v)values('\\\\'' or 1=1 -- ','C:\\\\new')");
+  EXPECT_EQ(b.BuildKeyCondition(3, true), "k='\\\\'' or 1=1 -- '");
 }
 
 TEST(SqlTextTest, UnquotedTypesNeverCarrySqlOfTheirOwn) {
