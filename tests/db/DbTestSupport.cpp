@@ -30,6 +30,29 @@ std::string MariaEnv(const char* Name) {
   return v ? v : "";
 }
 
+void ExpectDeadConnectionFailsItsTransaction(TDbConnection& Victim, const std::string& Sql) {
+  try {
+    ExecOn(Victim, Sql);
+    ADD_FAILURE() << "a statement on a dead connection succeeded: " << Sql;
+  } catch (const TDbError& e) {
+    EXPECT_EQ(e.DriverText(), "Unable to execute statement");
+    EXPECT_FALSE(e.DatabaseText().empty()) << e.what();
+    EXPECT_FALSE(e.SqlState().empty()) << e.what();
+  }
+  EXPECT_THROW(Victim.CommitTrans(), TDbError);
+  EXPECT_FALSE(Victim.InTransaction());
+  Victim.Close();  // never raises, even on a dead connection
+}
+
+bool MariaServerCtl(const std::string& Command) {
+  const std::string ctl = MariaEnv("KELVOR_MARIADB_CTL");
+  return !ctl.empty() && std::system(("'" + ctl + "' " + Command).c_str()) == 0;
+}
+
+TMariaRestartAtEnd::~TMariaRestartAtEnd() {
+  if (Killed && !MariaServerCtl("start")) ADD_FAILURE() << "the test server did not start again";
+}
+
 bool MariadbAvailable() {
   return !MariaEnv("KELVOR_MARIADB_DSN").empty();
 }

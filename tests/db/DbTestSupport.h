@@ -93,6 +93,19 @@ bool MariadbAvailable();
   } while (0)
 
 std::string MariaEnv(const char* Name);  // a KELVOR_MARIADB_* variable, or ""
+// On a connection whose server or session was killed inside a transaction:
+// Sql raises with the layer's and the database's texts, the commit raises and
+// ends the transaction, and Close does not raise.
+void ExpectDeadConnectionFailsItsTransaction(TDbConnection& Victim, const std::string& Sql);
+// "$KELVOR_MARIADB_CTL <Command>" (kill, start) on the test server; true when
+// it succeeded.
+bool MariaServerCtl(const std::string& Command);
+// Starts the test server again when the object ends while Killed is set, also
+// when the test failed midway.
+struct TMariaRestartAtEnd {
+  bool Killed = false;
+  ~TMariaRestartAtEnd();
+};
 // The odbc type: "Provider=MSDASQL.1;...;Data Source=<KELVOR_MARIADB_DSN>".
 std::string MariadbOdbcConnectionString(
     const std::string& User = MariaEnv("KELVOR_MARIADB_USER"),

@@ -2,8 +2,6 @@
 // would end it) while a run applies its rows, on both statement paths, and
 // started again. It stops the server every other test uses, so CTest runs it
 // alone.
-#include <cstdlib>
-
 #include "EngineHarness.h"
 
 namespace kelvor::test {
@@ -16,20 +14,6 @@ namespace {
 
 using ::testing::HasSubstr;
 using MariadbKillTest = EngineRunTest;
-
-// "$KELVOR_MARIADB_CTL <Command>"; true when it succeeded.
-bool ServerCtl(const std::string& Command) {
-  const std::string ctl = MariaEnv("KELVOR_MARIADB_CTL");
-  return !ctl.empty() && std::system(("'" + ctl + "' " + Command).c_str()) == 0;
-}
-
-// Starts the server again when the test ends, also when it failed midway.
-struct TRestartAtEnd {
-  bool Killed = false;
-  ~TRestartAtEnd() {
-    if (Killed && !ServerCtl("start")) ADD_FAILURE() << "the test server did not start again";
-  }
-};
 
 TEST_P(MariadbKillTest, ServerKilledWhileRowsAreAppliedLeavesNothingAndFailsTheRun) {
   if (MariaEnv("KELVOR_MARIADB_CTL").empty()) GTEST_SKIP() << "KELVOR_MARIADB_CTL is not set";
@@ -57,12 +41,12 @@ TEST_P(MariadbKillTest, ServerKilledWhileRowsAreAppliedLeavesNothingAndFailsTheR
       std::chrono::seconds(10));
   ASSERT_EQ(sleeping, "1") << "the run never reached row 50";
 
-  TRestartAtEnd restart;
+  TMariaRestartAtEnd restart;
   restart.Killed = true;
-  ASSERT_TRUE(ServerCtl("kill"));
+  ASSERT_TRUE(MariaServerCtl("kill"));
   EXPECT_FALSE(FinishRun());
   restart.Killed = false;
-  ASSERT_TRUE(ServerCtl("start"));
+  ASSERT_TRUE(MariaServerCtl("start"));
 
   // The test's own connection died with the server too.
   Dst->Conn().Close();
