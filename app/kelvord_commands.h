@@ -31,9 +31,9 @@
 //                        for --run.
 //
 // Threads: each runs on the caller's thread (the service has its own threads,
-// and --run runs the task on one worker thread of its own, while the caller's
-// prints); call one of them once the catalogue is loaded and no service runs
-// in the process. Each stops the alert, log and report writers before it
+// and --run and --dry-run run the task on one worker thread of their own,
+// while the caller's prints); call one of them once the catalogue is loaded
+// and no service runs in the process. Each stops the alert, log and report writers before it
 // returns. A stop signal is an atomic flag set by the caller; whoever sets it
 // notifies ProcessWakeup() (platform/Wakeup.h) so that it is acted on at once.
 #pragma once

@@ -170,39 +170,47 @@ TEST(KelvordRunTest, UnknownTasksAndMixedCommandsGiveStatusTwo) {
   TInstallation home;
   auto task = home.CopyTask("known");
   AddListedTask(home, *task);
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--run", "Known"}, {"--check", "--run", "known"}, {"--until-idle", "--check"}})
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"--run", "Known"},
+                                             {"--dry-run", "Known"},
+                                             {"--check", "--run", "known"},
+                                             {"--run", "known", "--dry-run", "known"},
+                                             {"--until-idle", "--check"}})
     EXPECT_EQ(RunKelvord(home, args), 2) << KelvordOutput(home);
   EXPECT_TRUE(home.ReportLines(Clock::Now()).empty());
 }
 
+// A dry run stops as a run does.
 TEST(KelvordRunTest, TerminateDuringTheRunRollsItBack) {
-  TInstallation home(3000);
-  TDbConnection dst;
-  dst.SetConnectionString(AccessConnectionString(home.Destination));
-  dst.Open();
-  // Every insert does some work, so the batch takes seconds and the signal
-  // arrives while it runs.
-  ExecOn(dst,
-         "create trigger slow after insert on t begin select count(*) from (with recursive "
-         "c(x) as (select 1 union all select x+1 from c where x < 40000) select x from c); end");
-  dst.Close();
-  auto task = home.CopyTask("long");
-  task->FieldMaps.OperationType = opInsert;
-  AddListedTask(home, *task);
-  const pid_t pid = StartKelvord(home, {"--run", "long"});
-  ASSERT_TRUE(WaitUntil(
-      [&] { return KelvordOutput(home).find("[long] record count:3000") != std::string::npos; },
-      std::chrono::seconds(60)))
-      << KelvordOutput(home);
-  kill(pid, SIGTERM);
-  EXPECT_EQ(WaitKelvord(pid), 1) << KelvordOutput(home);
-  const std::string out = KelvordOutput(home);
-  for (const char* line :
-       {"kelvord: stop requested, stopping the run", "[long] Mission has been explicit stopped!",
-        "kelvord: task long failed"})
-    EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
-  EXPECT_EQ(home.DestinationScalar("select count(*) from t"), "0");
+  for (const std::string command : {"--run", "--dry-run"}) {
+    SCOPED_TRACE(command);
+    TInstallation home(3000);
+    TDbConnection dst;
+    dst.SetConnectionString(AccessConnectionString(home.Destination));
+    dst.Open();
+    // Every insert does some work, so the batch takes seconds and the signal
+    // arrives while it runs.
+    ExecOn(dst,
+           "create trigger slow after insert on t begin select count(*) from (with recursive "
+           "c(x) as (select 1 union all select x+1 from c where x < 40000) select x from c); end");
+    dst.Close();
+    auto task = home.CopyTask("long");
+    task->FieldMaps.OperationType = opInsert;
+    AddListedTask(home, *task);
+    const pid_t pid = StartKelvord(home, {command, "long"});
+    ASSERT_TRUE(WaitUntil(
+        [&] { return KelvordOutput(home).find("[long] record count:3000") != std::string::npos; },
+        std::chrono::seconds(60)))
+        << KelvordOutput(home);
+    kill(pid, SIGTERM);
+    EXPECT_EQ(WaitKelvord(pid), 1) << KelvordOutput(home);
+    const std::string out = KelvordOutput(home);
+    for (const char* line :
+         {"kelvord: stop requested, stopping the run", "[long] Mission has been explicit stopped!",
+          "kelvord: task long failed"})
+      EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    EXPECT_EQ(home.DestinationScalar("select count(*) from t"), "0");
+  }
 }
 
 // --dry-run runs the task as --run does and rolls every transaction back,
@@ -282,7 +290,6 @@ TEST(KelvordDryRunTest, LeavesBothFilesAsTheyWereAndSaysWhatWouldHaveHappened) {
        0,
        {R"(1\. source: update t set name = 'changed'\n)"}},
   };
-  std::vector<std::string> files;
   for (const TCase& c : cases) {
     auto task = home.CopyTask(c.Name);
     task->FieldMaps.OperationType = c.Op;
