@@ -1,7 +1,8 @@
 // kelvord: the Kelvor service without a window, for servers, cron and systemd.
 //
 //   kelvord [--home DIR] [--until-idle]
-//   kelvord [--home DIR] --check | --run NAME   (see kelvord_commands.h)
+//   kelvord [--home DIR] --check | --run NAME | --dry-run NAME
+//                                         (see kelvord_commands.h)
 //
 // Loads the task catalogue (tasks.ini beside the program, in
 // ../tasks/dbtasks/), starts the service as the desktop program does, and
@@ -80,14 +81,18 @@ class TStopSignalWatcher {
 };
 
 void Usage(FILE* Out) {
-  std::fprintf(Out,
-               "usage: kelvord [--home DIR] [--until-idle | --check | --run NAME]\n"
-               "  --home DIR    act as if the program file lay in DIR (tasks are read from\n"
-               "                DIR/../tasks/dbtasks/tasks.ini)\n"
-               "  --until-idle  stop once no task daemon is running (every run-once task ran)\n"
-               "  --check       check every task's schedule, connections and field map;\n"
-               "                writes nothing; exit 1 when an active task could not run\n"
-               "  --run NAME    run task NAME once now, whatever its schedule or active flag\n");
+  std::fprintf(
+      Out,
+      "usage: kelvord [--home DIR] [--until-idle | --check | --run NAME | --dry-run NAME]\n"
+      "  --home DIR    act as if the program file lay in DIR (tasks are read from\n"
+      "                DIR/../tasks/dbtasks/tasks.ini)\n"
+      "  --until-idle  stop once no task daemon is running (every run-once task ran)\n"
+      "  --check       check every task's schedule, connections and field map;\n"
+      "                writes nothing; exit 1 when an active task could not run\n"
+      "  --run NAME    run task NAME once now, whatever its schedule or active flag\n"
+      "  --dry-run NAME\n"
+      "                run task NAME as --run does, but roll back every transaction at\n"
+      "                its end, and print what would have happened\n");
 }
 
 }  // namespace
@@ -97,6 +102,7 @@ int main(int argc, char** argv) {
   bool untilIdle = false;
   bool check = false;
   std::string runName;
+  std::string dryRunName;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--home") == 0 && i + 1 < argc) {
       home = argv[++i];
@@ -106,6 +112,8 @@ int main(int argc, char** argv) {
       check = true;
     } else if (std::strcmp(argv[i], "--run") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
       runName = argv[++i];
+    } else if (std::strcmp(argv[i], "--dry-run") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
+      dryRunName = argv[++i];
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       Usage(stdout);
       return 0;
@@ -115,8 +123,9 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (int(untilIdle) + int(check) + int(!runName.empty()) > 1) {
-    std::fprintf(stderr, "kelvord: --until-idle, --check and --run exclude each other\n");
+  if (int(untilIdle) + int(check) + int(!runName.empty()) + int(!dryRunName.empty()) > 1) {
+    std::fprintf(stderr,
+                 "kelvord: --until-idle, --check, --run and --dry-run exclude each other\n");
     Usage(stderr);
     return 2;
   }
@@ -163,5 +172,6 @@ int main(int argc, char** argv) {
   TStopSignalWatcher stopSignals;
   if (check) return kelvor::CheckMissions(missions, stdout);
   if (!runName.empty()) return kelvor::RunMissionNow(missions, runName, g_StopSignal, stdout);
+  if (!dryRunName.empty()) return kelvor::DryRunMission(missions, dryRunName, g_StopSignal, stdout);
   return kelvor::ServeMissions(missions, untilIdle, g_StopSignal, stdout);
 }

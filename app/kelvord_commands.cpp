@@ -354,8 +354,46 @@ int CheckMissions(TInstanceCollections& Missions, std::FILE* Out) {
   return cannotRun.empty() ? 0 : 1;
 }
 
-int RunMissionNow(TInstanceCollections& Missions, const std::string& Name,
-                  const std::atomic<bool>& StopSignal, std::FILE* Out) {
+namespace {
+
+// Rows of a dry run's summary: a label and its number, aligned.
+void PrintCount(std::FILE* Out, const char* Label, int64_t Value) {
+  std::fprintf(Out, "  %-32s%lld\n", Label, static_cast<long long>(Value));
+}
+
+// What a dry run would have done, after its lines.
+void PrintDryRun(const TKelvorInstance& Task, const TKelvorOperationHandler& Executor, bool Ok,
+                 std::FILE* Out) {
+  const std::string name = EscapeLineText(Task.MissionName);
+  std::fprintf(Out, "kelvord: dry run of task %s: %s; nothing was committed\n", name.c_str(),
+               Ok ? "it would have succeeded" : "it would have failed");
+  const int op = Task.FieldMaps.OperationType;
+  if (op == opInsert || op == opUpdateThenInsert || op == opUpdate || op == opMirror) {
+    const TRunCounts& c = Executor.Counts();
+    PrintCount(Out, "rows read", c.Read);
+    PrintCount(Out, "skipped by the pre-check", c.SkippedByCheck);
+    PrintCount(Out, "inserted", c.Inserted);
+    PrintCount(Out, "updated", c.Updated);
+    PrintCount(Out, "unchanged (no row had the key)", c.SkippedNoMatch);
+    PrintCount(Out, "deleted", c.Deleted);
+  }
+  const std::vector<TSentStatement>& sent = Executor.SentStatements();
+  std::fprintf(Out, "  %-32s%lld", "statements sent", static_cast<long long>(Executor.SentCount()));
+  if (!sent.empty())
+    std::fprintf(Out, " (the first %zu follow%s)", sent.size(), sent.size() == 1 ? "s" : "");
+  std::fprintf(Out, "\n");
+  for (size_t i = 0; i < sent.size(); ++i) {
+    std::fprintf(Out, "  %zu. %s: %s\n", i + 1, sent[i].OnSource ? "source" : "destination",
+                 EscapeLineText(sent[i].Sql).c_str());
+    if (!sent[i].Values.empty())
+      std::fprintf(Out, "     values: %s\n", EscapeLineText(sent[i].Values).c_str());
+  }
+}
+
+// --run and --dry-run: one run of the task named Name on a worker thread,
+// its lines printed here as they come.
+int RunOneMission(TInstanceCollections& Missions, const std::string& Name, TRunEnd End,
+                  size_t ShownStatements, const std::atomic<bool>& StopSignal, std::FILE* Out) {
   std::shared_ptr<TKelvorInstance> task = Missions.FindByName(Name);
   if (!task) {
     std::fprintf(stderr, "kelvord: no task named '%s' is listed in %s\n",
@@ -381,13 +419,14 @@ int RunMissionNow(TInstanceCollections& Missions, const std::string& Name,
   // alert are those of any run.
   TBroadMessage serviceChannel;
   auto daemon = std::make_shared<TDaemonService>("0", task, channel, &serviceChannel);
+  daemon->Executor->KeepStatements = ShownStatements;
   task->ResetRunState();
   task->RunStartTime.Set(FormatHHMM(Clock::Now()));
   channel->MarkStarted();
   std::atomic<bool> done{false};
   bool ok = false;
   std::thread runner([&] {
-    ok = daemon->RunMission();
+    ok = daemon->RunMission(End);
     done.store(true);
     ProcessWakeup().Notify();
   });
@@ -405,11 +444,25 @@ int RunMissionNow(TInstanceCollections& Missions, const std::string& Name,
   runner.join();
   channel->MarkStopped();
   PrintChannel(*channel, Out);
-  std::fprintf(Out, "kelvord: task %s %s\n", EscapeLineText(Name).c_str(),
-               ok ? "succeeded" : "failed");
+  const bool dry = End == TRunEnd::Rollback;
+  if (dry) PrintDryRun(*task, *daemon->Executor, ok, Out);
+  std::fprintf(Out, "kelvord: task %s %s%s\n", EscapeLineText(Name).c_str(),
+               ok ? "succeeded" : "failed", dry ? " (dry run)" : "");
   std::fflush(Out);
   StopWriters();
   return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int RunMissionNow(TInstanceCollections& Missions, const std::string& Name,
+                  const std::atomic<bool>& StopSignal, std::FILE* Out) {
+  return RunOneMission(Missions, Name, TRunEnd::Commit, 0, StopSignal, Out);
+}
+
+int DryRunMission(TInstanceCollections& Missions, const std::string& Name,
+                  const std::atomic<bool>& StopSignal, std::FILE* Out, size_t ShownStatements) {
+  return RunOneMission(Missions, Name, TRunEnd::Rollback, ShownStatements, StopSignal, Out);
 }
 
 }  // namespace kelvor

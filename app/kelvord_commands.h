@@ -19,11 +19,21 @@
 //                        makes, with its lines on standard output and its log,
 //                        report and alert as usual. Exit 0 when it succeeded,
 //                        1 when it failed, 2 when no task has that name.
+//   kelvord --dry-run NAME
+//                        the same run, but every transaction it opens, on
+//                        the source as on the destination, is rolled back
+//                        at its end instead of committed; then what would
+//                        have happened: rows read, skipped by the pre-check,
+//                        inserted, updated, unchanged and deleted, how many
+//                        statements were sent and the first of them with
+//                        their bound values. No report line, no alert; its
+//                        log lines are marked "[dry run] ". Exit status as
+//                        for --run.
 //
 // Threads: each runs on the caller's thread (the service has its own threads,
-// and --run runs the task on one worker thread of its own, while the caller's
-// prints); call one of them once the catalogue is loaded and no service runs
-// in the process. Each stops the alert, log and report writers before it
+// and --run and --dry-run run the task on one worker thread of their own,
+// while the caller's prints); call one of them once the catalogue is loaded
+// and no service runs in the process. Each stops the alert, log and report writers before it
 // returns. A stop signal is an atomic flag set by the caller; whoever sets it
 // notifies ProcessWakeup() (platform/Wakeup.h) so that it is acted on at once.
 #pragma once
@@ -68,5 +78,10 @@ int CheckMissions(TInstanceCollections& Missions, std::FILE* Out);
 // way rolls back.
 int RunMissionNow(TInstanceCollections& Missions, const std::string& Name,
                   const std::atomic<bool>& StopSignal, std::FILE* Out);
+
+// kelvord --dry-run NAME; returns the exit status. ShownStatements: how many
+// of the statements sent are printed in full. StopSignal as for --run.
+int DryRunMission(TInstanceCollections& Missions, const std::string& Name,
+                  const std::atomic<bool>& StopSignal, std::FILE* Out, size_t ShownStatements = 10);
 
 }  // namespace kelvor

@@ -1,6 +1,7 @@
 #include "daemons/uNotifyService.h"
 
 #include <exception>
+#include <optional>
 
 #include "platform/Clock.h"
 #include "platform/Locks.h"
@@ -15,6 +16,7 @@ namespace {
 constexpr const char* kSuccessMessage = "Operation execute successfully.";
 constexpr const char* kFailureMessage = "操作完成, 但出现错误,请查看相关日志.";
 constexpr const char* kConnectFailedMessage = "连接数据库失败，请看详细日志信息!";
+constexpr const char* kDryRunMark = "[dry run] ";
 }  // namespace
 
 TRunStatistics& RunStatistics() {
@@ -79,8 +81,11 @@ void TDaemonService::Execute() {
   ServiceChannel->Post("任务<" + name + ">已经停止.");
 }
 
-bool TDaemonService::RunMission() {
+bool TDaemonService::RunMission(TRunEnd End) {
   TKelvorInstance& task = *Mission;
+  const bool dry = End == TRunEnd::Rollback;
+  std::optional<TLogLineMark> mark;
+  if (dry) mark.emplace(kDryRunMark);
   MissionChannel->Post("开始连接目标和源数据库....");
   bool ok = false;
   std::string failure = kFailureMessage;  // the line an alert carries
@@ -95,17 +100,31 @@ bool TDaemonService::RunMission() {
     } else {
       MissionChannel->Post("开始执行同步操作...");
       Executor->MessageChannel = MissionChannel;
-      ok = Executor->Execute(task);
+      ok = Executor->Execute(task, End);
       const std::string end = FormatHHMM(Clock::Now());
       task.RunEndTime.Set(end);
+      const int op = task.FieldMaps.OperationType;
+      const bool copies =
+          op == opInsert || op == opUpdateThenInsert || op == opUpdate || op == opMirror;
+      // A failed run applied nothing; the rows it read say how far it got.
+      const std::string counts = !copies ? std::string()
+                                 : ok    ? Executor->Counts().Text()
+                                         : "read " + std::to_string(Executor->Counts().Read);
+      const std::string rolledBack = dry ? " (dry run: rolled back)" : "";
       if (ok) {
-        MissionChannel->Post("同步操作成功执行.");
-        WriteReport(task.MissionName, task.RunStartTime.Get(), end, task.RecordCount, 0,
-                    kSuccessMessage);
+        MissionChannel->Post("同步操作成功执行." + (counts.empty() ? "" : " " + counts) +
+                             rolledBack);
+        if (!dry)
+          WriteReport(task.MissionName, task.RunStartTime.Get(), end, task.RecordCount, 0,
+                      kSuccessMessage);
       } else {
         MissionChannel->Post(kFailureMessage);
-        WriteReport(task.MissionName, task.RunStartTime.Get(), end, 0, -1, kFailureMessage);
+        if (!dry)
+          WriteReport(task.MissionName, task.RunStartTime.Get(), end, 0, -1, kFailureMessage);
       }
+      WriteLog("mission<" + task.MissionName + "> run " +
+               (ok ? "succeeded" : "failed, nothing applied") +
+               (counts.empty() ? "" : ": " + counts) + rolledBack);
     }
   } catch (const std::exception& e) {
     WriteLog("mission<" + task.MissionName + "> run error,info:" + e.what());
@@ -115,7 +134,8 @@ bool TDaemonService::RunMission() {
   Executor->DisconnectSource();
   if (!ok) {
     ++RunStatistics().Failures;
-    RaiseAlert(task.MissionName, failure);
+    // An operator who asked for a dry run watches it; nobody is to be woken.
+    if (!dry) RaiseAlert(task.MissionName, failure);
   }
   return ok;
 }

@@ -61,7 +61,11 @@ class TDaemonService : public TThread {
   std::chrono::milliseconds PollInterval = kDaemonPollInterval;
 
   // One run of the task; true when it succeeded. Runs on the daemon thread.
-  bool RunMission();
+  // The result line and the closing log line carry the run's counts when it
+  // copies rows. A dry run (End Rollback) rolls every transaction back,
+  // marks its log lines "[dry run] ", and writes no report line and raises
+  // no alert.
+  bool RunMission(TRunEnd End = TRunEnd::Commit);
 
  protected:
   void Execute() override;

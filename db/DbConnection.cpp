@@ -84,6 +84,10 @@ void TDbConnection::CheckTransactionOpen() {
                    std::string(kEndedByDatabase) + "; nothing more is sent in it");
 }
 
+bool TDbConnection::TransactionEndedByDatabase() const {
+  return FInTransaction && FSession && !FSession->TransactionOpen();
+}
+
 void TDbConnection::CommitTrans() {
   if (!FSession || !FInTransaction)
     throw TDbError("Unable to commit the transaction", "no transaction is active");

@@ -105,6 +105,10 @@ class TDbConnection {
   // database refuses, but InTransaction is false afterwards in any case.
   void RollbackTrans();
   bool InTransaction() const { return FInTransaction; }
+  // True when a transaction was begun and the database has ended it by
+  // itself since (SQLite after a full disk or a script's own COMMIT; ODBC
+  // drivers do not tell, so never there).
+  bool TransactionEndedByDatabase() const;
 
  private:
   friend class TDbQuery;

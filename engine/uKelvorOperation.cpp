@@ -32,7 +32,63 @@ std::string ErrorText(const std::exception& E) {
   return E.what();
 }
 
+bool IsNumber(TFieldType Type) {
+  switch (Type) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD:
+    case ftAutoInc:
+    case ftLargeint:
+    case ftFMTBcd:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A bound value as an operator reads it: numbers as they are, texts quoted
+// with their quotes doubled, bytes in hex.
+std::string ShownValue(const TDbParam& P) {
+  if (P.IsNull()) return "null";
+  const std::string& v = P.Value();
+  if (P.LoadedFromBytes() && ValueKindOf(P.DataType()) == TValueKind::LargeObject) {
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string hex = "x'";
+    for (unsigned char c : v) {
+      hex += kHex[c >> 4];
+      hex += kHex[c & 15];
+    }
+    return hex + "'";
+  }
+  if (IsNumber(P.DataType()) && !v.empty()) return v;
+  std::string quoted = "'";
+  for (char c : v)
+    quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  return quoted + "'";
+}
+
 }  // namespace
+
+TRunCounts& TRunCounts::operator+=(const TRunCounts& Other) {
+  Read += Other.Read;
+  SkippedByCheck += Other.SkippedByCheck;
+  Inserted += Other.Inserted;
+  Updated += Other.Updated;
+  SkippedNoMatch += Other.SkippedNoMatch;
+  Deleted += Other.Deleted;
+  return *this;
+}
+
+std::string TRunCounts::Text() const {
+  return "read " + std::to_string(Read) + ", inserted " + std::to_string(Inserted) + ", updated " +
+         std::to_string(Updated) + ", deleted " + std::to_string(Deleted) + ", skipped " +
+         std::to_string(SkippedByCheck + SkippedNoMatch) + " (pre-check " +
+         std::to_string(SkippedByCheck) + ", no matching key " + std::to_string(SkippedNoMatch) +
+         ")";
+}
 
 std::string StatementForLog(std::string_view Sql) {
   if (Sql.size() <= kLoggedStatementBytes) return std::string(Sql);
@@ -262,6 +318,35 @@ bool TKelvorOperationHandler::MaySend(std::string_view Sql) {
   return false;
 }
 
+void TKelvorOperationHandler::NoteSent(TDbQuery& Query) {
+  ++FSentCount;
+  if (FSent.size() >= KeepStatements) return;
+  TSentStatement sent;
+  sent.OnSource = &Query == &SourceQuery;
+  sent.Sql = Query.SQL();
+  for (int i = 0; i < Query.ParamCount(); ++i) {
+    const TDbParam& p = Query.Param(i);
+    sent.Values += (i == 0 ? ":" : ", :") + p.Name() + "=" + ShownValue(p);
+  }
+  FSent.push_back(std::move(sent));
+}
+
+void TKelvorOperationHandler::EndTransaction(TDbConnection& Connection) {
+  if (FRunEnd == TRunEnd::Commit) {
+    Connection.CommitTrans();
+    return;
+  }
+  if (Connection.TransactionEndedByDatabase()) {
+    // What it did before it ended may have been committed; the dry run must
+    // not say that nothing was.
+    Connection.RollbackTrans();
+    throw TDbError("Unable to roll back the dry run",
+                   "the database ended the transaction by itself; what ran before may have "
+                   "been committed");
+  }
+  Connection.RollbackTrans();
+}
+
 void TKelvorOperationHandler::Stopped() {
   if (FStopNoted) return;
   FStopNoted = true;
@@ -299,14 +384,16 @@ int TKelvorOperationHandler::OpenSource(const std::string& Sql) {
   }
 }
 
-int TKelvorOperationHandler::ExecOn(TDbQuery& Query, const std::string& Sql) {
+int TKelvorOperationHandler::ExecOn(TDbQuery& Query, const std::string& Sql, int64_t* Rows) {
   if (!MaySend(Sql)) return -1;
   try {
     Query.Close();
     Query.SetPrepared(false);
     Query.ClearParams();
     Query.SetSQL(Sql);
+    NoteSent(Query);
     Query.ExecSQL();
+    if (Rows) *Rows = Query.RowsAffected();
     return 0;
   } catch (const std::exception& e) {
     StatementFailed("execute sql: ", Sql, e);
@@ -328,6 +415,7 @@ int TKelvorOperationHandler::ExecDestinationCounted(const std::string& Sql, int6
     DestinationQuery.Close();
     DestinationQuery.SetPrepared(false);
     DestinationQuery.SetSQL(Sql);
+    NoteSent(DestinationQuery);
     DestinationQuery.ExecSQL();
     Rows = DestinationQuery.RowsAffected();
     return 0;
@@ -363,7 +451,8 @@ bool TKelvorOperationHandler::ContinueAfterItem(size_t Index, size_t Total) {
 }
 
 bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query,
-                                              const std::vector<std::string>& Statements) {
+                                              const std::vector<std::string>& Statements,
+                                              TBatchRows Counted) {
   if (Statements.empty()) return false;
   if (Connection.InTransaction()) {
     WriteLog("execute transaction error,info:a transaction is open already" + MissionTag());
@@ -373,11 +462,32 @@ bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuer
   try {
     Connection.BeginTrans();
     bool ok = true;
+    TRunCounts applied;
     for (size_t i = 0; i < Statements.size(); ++i) {
       const std::string& line = Statements[i];
-      if (!line.empty() && ExecOn(Query, line) != 0) {
+      int64_t rows = 0;
+      if (!line.empty() &&
+          ExecOn(Query, line, Counted == TBatchRows::NotCounted ? nullptr : &rows) != 0) {
         ok = false;
         break;
+      }
+      if (!line.empty()) {
+        switch (Counted) {
+          case TBatchRows::NotCounted:
+            break;
+          case TBatchRows::Inserted:
+            applied.Inserted += rows;
+            break;
+          case TBatchRows::Updated:
+            if (rows > 0)
+              applied.Updated += rows;
+            else
+              ++applied.SkippedNoMatch;
+            break;
+          case TBatchRows::Deleted:
+            applied.Deleted += rows;
+            break;
+        }
       }
       if (!ContinueAfterItem(i, Statements.size())) {
         ok = false;
@@ -388,7 +498,8 @@ bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuer
       Connection.RollbackTrans();
       return false;
     }
-    Connection.CommitTrans();
+    EndTransaction(Connection);
+    FCounts += applied;
     return true;
   } catch (const std::exception& e) {
     // A commit or rollback that fails leaves nothing applied; say why.
@@ -420,6 +531,7 @@ int TKelvorOperationHandler::RunUpsertBatch(const std::vector<TUpsertPair>& Pair
   try {
     DestinationConnection.BeginTrans();
     bool ok = true;
+    TRunCounts applied;
     for (size_t i = 0; i < Pairs.size(); ++i) {
       const TUpsertPair& pair = Pairs[i];
       if (pair.First.empty()) {
@@ -432,9 +544,14 @@ int TKelvorOperationHandler::RunUpsertBatch(const std::vector<TUpsertPair>& Pair
         ok = false;
         break;
       }
-      if (!TrimBlanks(pair.Second).empty() && rows < 1 && ExecDestination(pair.Second) != 0) {
-        ok = false;
-        break;
+      if (rows > 0) applied.Updated += rows;
+      if (!TrimBlanks(pair.Second).empty() && rows < 1) {
+        int64_t inserted = 0;
+        if (ExecDestinationCounted(pair.Second, inserted) != 0) {
+          ok = false;
+          break;
+        }
+        applied.Inserted += inserted;
       }
       if (!ContinueAfterItem(i, Pairs.size())) {
         ok = false;
@@ -445,7 +562,8 @@ int TKelvorOperationHandler::RunUpsertBatch(const std::vector<TUpsertPair>& Pair
       DestinationConnection.RollbackTrans();
       return -1;
     }
-    DestinationConnection.CommitTrans();
+    EndTransaction(DestinationConnection);
+    FCounts += applied;
     return 0;
   } catch (const std::exception& e) {
     WriteLog(std::string("执行事务信息时失败，具体错误信息为: ") + ErrorText(e) + MissionTag());
@@ -510,7 +628,7 @@ void TKelvorOperationHandler::FillParameters(const TObuFields& Record, bool ForI
   }
 }
 
-int TKelvorOperationHandler::InsertWithParameters(const TObuFields& Record) {
+int TKelvorOperationHandler::InsertWithParameters(const TObuFields& Record, int64_t* Rows) {
   std::string sql;
   try {
     DestinationQuery.Close();
@@ -529,7 +647,9 @@ int TKelvorOperationHandler::InsertWithParameters(const TObuFields& Record) {
     if (!MaySend(sql)) return -1;
     DestinationQuery.SetSQL(sql);
     FillParameters(Record, true);
+    NoteSent(DestinationQuery);
     DestinationQuery.ExecSQL();
+    if (Rows) *Rows = DestinationQuery.RowsAffected();
     return 0;
   } catch (const TDbError& e) {
     StatementFailed("execute sql: ", sql, e);
@@ -560,6 +680,7 @@ int TKelvorOperationHandler::UpdateWithParametersCounted(const TObuFields& Recor
     if (!MaySend(sql)) return -1;
     DestinationQuery.SetSQL(sql);
     FillParameters(Record, false);
+    NoteSent(DestinationQuery);
     DestinationQuery.ExecSQL();
     Rows = DestinationQuery.RowsAffected();
     return 0;
@@ -580,28 +701,29 @@ bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int O
   DestinationConnection.BeginTrans();
   try {
     bool ok = true;
+    TRunCounts applied;
     for (size_t i = 0; !Records.Eof(); ++i, Records.Next()) {
       const TObuFields& record = *Records.Current();
-      int64_t rows = 0;
+      int64_t rows = 0, inserted = 0;
       switch (OperationType) {
         case opInsert:
-          ok = InsertWithParameters(record) == 0;
+          ok = InsertWithParameters(record, &inserted) == 0;
           break;
         case opUpdateThenInsert:
-          ok = UpdateWithParametersCounted(record, rows) == 0 &&
-               (rows != 0 || InsertWithParameters(record) == 0);
-          break;
-        case opUpdate:
-          ok = UpdateWithParameters(record) == 0;
-          break;
         case opMirror:
           ok = UpdateWithParametersCounted(record, rows) == 0 &&
-               (rows != 0 || InsertWithParameters(record) == 0);
+               (rows != 0 || InsertWithParameters(record, &inserted) == 0);
+          break;
+        case opUpdate:
+          ok = UpdateWithParametersCounted(record, rows) == 0;
+          if (ok && rows <= 0) ++applied.SkippedNoMatch;
           break;
         default:
           break;
       }
       if (!ok) break;
+      if (rows > 0) applied.Updated += rows;
+      applied.Inserted += inserted;
       if (!ContinueAfterItem(i, static_cast<size_t>(Records.Count()))) {
         ok = false;
         break;
@@ -611,9 +733,11 @@ bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int O
     // statement or a stop not every key was seen, and the database may have
     // ended the transaction already: the delete would then remove rows the
     // source still has, outside any transaction.
-    if (ok && OperationType == opMirror && !DeleteRowsWithoutSourceKey(Records)) ok = false;
+    if (ok && OperationType == opMirror && !DeleteRowsWithoutSourceKey(Records, applied.Deleted))
+      ok = false;
     if (ok) {
-      DestinationConnection.CommitTrans();
+      EndTransaction(DestinationConnection);
+      FCounts += applied;
       return true;
     }
     DestinationConnection.RollbackTrans();
@@ -634,7 +758,8 @@ bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int O
 
 int TKelvorOperationHandler::ExecDestinationWithKeys(const std::string& Sql,
                                                      const std::vector<const TObuFields*>& Rows,
-                                                     size_t Begin, size_t End, bool Keep) {
+                                                     size_t Begin, size_t End, bool Keep,
+                                                     int64_t* Affected) {
   if (!MaySend(Sql)) return -1;
   try {
     DestinationQuery.Close();
@@ -650,7 +775,9 @@ int TKelvorOperationHandler::ExecDestinationWithKeys(const std::string& Sql,
     }
     if (p != DestinationQuery.ParamCount())
       throw TDbError("Unable to bind the keys", "the statement does not take one value per key");
+    NoteSent(DestinationQuery);
     DestinationQuery.ExecSQL();
+    if (Affected) *Affected = DestinationQuery.RowsAffected();
     return 0;
   } catch (const std::exception& e) {
     StatementFailed("execute sql: ", Sql, e);
@@ -689,7 +816,7 @@ bool TKelvorOperationHandler::DescribeKeyColumns(const TObuFields& Layout,
   }
 }
 
-bool TKelvorOperationHandler::DeleteRowsWithoutSourceKey(TObuRec& Records) {
+bool TKelvorOperationHandler::DeleteRowsWithoutSourceKey(TObuRec& Records, int64_t& Deleted) {
   // Rows the check condition held back exist in the source all the same:
   // their keys count too.
   std::vector<const TObuFields*> rows;
@@ -709,7 +836,8 @@ bool TKelvorOperationHandler::DeleteRowsWithoutSourceKey(TObuRec& Records) {
     TMirrorCondition w(CurrentTask->Destination.DbType, false, true);
     for (const TObuFields* row : rows)
       w.Add(*row);
-    return ExecDestinationWithKeys(w.DeleteStatement(table), rows, 0, rows.size(), false) == 0;
+    return ExecDestinationWithKeys(w.DeleteStatement(table), rows, 0, rows.size(), false,
+                                   &Deleted) == 0;
   }
 
   std::vector<TKeyColumn> keys;
@@ -732,8 +860,13 @@ bool TKelvorOperationHandler::DeleteRowsWithoutSourceKey(TObuRec& Records) {
   }
   for (const std::string& sql : keyTable.AnalyzeStatements())
     if (ExecDestination(sql) != 0) return false;
-  for (const std::string& sql : keyTable.DeleteStatements())
-    if (ExecDestination(sql) != 0) return false;
+  // The statements delete distinct rows: a row with no NULL in its key, then
+  // one with a NULL in some key column.
+  for (const std::string& sql : keyTable.DeleteStatements()) {
+    int64_t rows = 0;
+    if (ExecOn(DestinationQuery, sql, &rows) != 0) return false;
+    Deleted += rows;
+  }
   return ExecDestination(keyTable.DropStatement()) == 0;
 }
 
@@ -745,11 +878,13 @@ bool TKelvorOperationHandler::RunKeyDeleteBatch(TObuRec& Records) {
   if (!MaySend("begin transaction")) return false;
   try {
     DestinationConnection.BeginTrans();
-    if (!DeleteRowsWithoutSourceKey(Records)) {
+    TRunCounts applied;
+    if (!DeleteRowsWithoutSourceKey(Records, applied.Deleted)) {
       DestinationConnection.RollbackTrans();
       return false;
     }
-    DestinationConnection.CommitTrans();
+    EndTransaction(DestinationConnection);
+    FCounts += applied;
     return true;
   } catch (const std::exception& e) {
     WriteLog("execute transaction error,info:" + ErrorText(e) + MissionTag());
@@ -849,9 +984,13 @@ std::unique_ptr<TObuRec> TKelvorOperationHandler::LoadSourceRecords(const std::s
         else
           scratch.SetValue(i, column.AsString());
       }
-      if (!IsKnownKey(scratch))
+      ++FCounts.Read;
+      if (!IsKnownKey(scratch)) {
         records->Add(scratch.CloneRecord());
-      else if (CurrentTask->FieldMaps.OperationType == opMirror)
+        continue;
+      }
+      ++FCounts.SkippedByCheck;
+      if (CurrentTask->FieldMaps.OperationType == opMirror)
         FKnownRecords.Add(scratch.CloneRecord());
     }
   } catch (const std::exception& e) {
@@ -966,7 +1105,8 @@ bool TKelvorOperationHandler::CopyRecords(TKelvorInstance& Task, TObuRec& Record
   else if (literal && paired)
     result = RunUpsertBatch(pairs) == 0;
   else if (literal)
-    result = RunDestinationBatch(statements);
+    result = RunLiteralBatch(DestinationConnection, DestinationQuery, statements,
+                             op == opInsert ? TBatchRows::Inserted : TBatchRows::Updated);
   else if (dbType == dbAccess || dbType == dbOdbc || dbType == dbDb2)
     result = ApplyRecordsWithParameters(Records, op);
   else
@@ -982,7 +1122,8 @@ bool TKelvorOperationHandler::CopyRecords(TKelvorInstance& Task, TObuRec& Record
                "> the source gave no rows; the mirror delete is skipped and the destination is "
                "left as it is");
     else if (literal)
-      RunDestinationBatch({w.DeleteStatement(table)});
+      RunLiteralBatch(DestinationConnection, DestinationQuery, {w.DeleteStatement(table)},
+                      TBatchRows::Deleted);
     else if (Records.Count() == 0)
       // Nothing to apply, so the apply deleted nothing: every source row was
       // held back by the check condition. (With rows, the apply deleted in its
@@ -992,10 +1133,14 @@ bool TKelvorOperationHandler::CopyRecords(TKelvorInstance& Task, TObuRec& Record
   return true;
 }
 
-bool TKelvorOperationHandler::Execute(TKelvorInstance& Task) {
+bool TKelvorOperationHandler::Execute(TKelvorInstance& Task, TRunEnd End) {
   CurrentTask = &Task;
   FStatementFailed = false;
   FStopNoted = false;
+  FRunEnd = End;
+  FCounts = TRunCounts();
+  FSentCount = 0;
+  FSent.clear();
   const int op = Task.FieldMaps.OperationType;
   const bool copies =
       op == opInsert || op == opUpdateThenInsert || op == opUpdate || op == opMirror;

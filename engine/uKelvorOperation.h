@@ -13,6 +13,11 @@
 // sent (each statement operation refuses with a log line): after a failure
 // the database may have ended the transaction, and what follows would run
 // outside it. Every reason that ends a run is written to the log.
+//
+// A run ends each of its transactions (the apply, the validations, the
+// mirror's delete, a script) in one place: it commits there, or, in a dry
+// run (TRunEnd::Rollback), rolls back instead, so that a dry run sends
+// exactly the statements a run sends and leaves both databases as they were.
 #pragma once
 
 #include <chrono>
@@ -44,6 +49,45 @@ std::string StatementForLog(std::string_view Sql);
 struct TUpsertPair {
   std::string First;   // the UPDATE followed by one blank
   std::string Second;  // one blank followed by the INSERT
+};
+
+// How a run ends the transactions whose statements all succeeded.
+enum class TRunEnd {
+  Commit,    // a run: commit
+  Rollback,  // a dry run: roll back, on the source as on the destination
+};
+
+// What one run of a row-copying type did. The row counts of the destination
+// are those the database reported for the statements (rows affected); a
+// batch's counts are added when all of its statements succeeded, so a run
+// that failed applied none. In a dry run they are what would have been
+// committed.
+struct TRunCounts {
+  int64_t Read = 0;            // rows the source command gave, SkippedByCheck included
+  int64_t SkippedByCheck = 0;  // of those, rows whose key the check condition found
+  int64_t Inserted = 0;        // destination rows the INSERTs added
+  // Destination rows the UPDATEs matched by key. A row set to the values it
+  // already held counts too: the databases report matched rows, not changed ones.
+  int64_t Updated = 0;
+  // Update-only: rows read whose UPDATE matched no destination row; they
+  // leave the destination unchanged.
+  int64_t SkippedNoMatch = 0;
+  int64_t Deleted = 0;  // destination rows the mirror's delete removed
+
+  TRunCounts& operator+=(const TRunCounts& Other);
+  bool operator==(const TRunCounts&) const = default;
+  // "read 12, inserted 3, updated 5, deleted 0, skipped 4 (pre-check 2, no
+  // matching key 2)": the closing lines of a run carry it.
+  std::string Text() const;
+};
+
+// A statement a run sent, as a dry run shows it.
+struct TSentStatement {
+  bool OnSource = false;
+  std::string Sql;
+  // The bound values in order, ":name=value, ..." (texts quoted, NULL as
+  // null, bytes in hex); empty when the statement takes none.
+  std::string Values;
 };
 
 class TKelvorOperationHandler {
@@ -86,8 +130,15 @@ class TKelvorOperationHandler {
   bool MustStop();
 
   // One run of Task; true when it succeeded. Success and failure are booked
-  // on the task (SetExecuted / RecordFailure) before it returns.
-  bool Execute(TKelvorInstance& Task);
+  // on the task (SetExecuted / RecordFailure) before it returns. End says
+  // whether the run's transactions commit or roll back at their end.
+  bool Execute(TKelvorInstance& Task, TRunEnd End = TRunEnd::Commit);
+  // Of the last run (Execute resets them): its counts, how many statements
+  // it sent on either side, and the first KeepStatements of them.
+  const TRunCounts& Counts() const { return FCounts; }
+  int64_t SentCount() const { return FSentCount; }
+  const std::vector<TSentStatement>& SentStatements() const { return FSent; }
+  size_t KeepStatements = 0;  // set before Execute; normal runs keep none
   static std::string ExpandNowMacro(std::string_view Text);
   void LoadCheckKeys();
   bool IsKnownKey(const TObuFields& Record) const;
@@ -104,30 +155,47 @@ class TKelvorOperationHandler {
   bool RunSourceBatch(const std::vector<std::string>& Statements);
   int RunUpsertBatch(const std::vector<TUpsertPair>& Pairs);
   bool ApplyRecordsWithParameters(TObuRec& Records, int OperationType);
-  int InsertWithParameters(const TObuFields& Record);
+  // Rows: when given, the rows the INSERT added.
+  int InsertWithParameters(const TObuFields& Record, int64_t* Rows = nullptr);
   int UpdateWithParameters(const TObuFields& Record);
   int UpdateWithParametersCounted(const TObuFields& Record, int64_t& Rows);
 
  private:
+  // What the statements of a literal batch do to the destination's rows,
+  // for the run's counts.
+  enum class TBatchRows { NotCounted, Inserted, Updated, Deleted };
+
   bool OpenConnection(TDbConnection& Connection, const TSyncDataSource& Settings);
-  int ExecOn(TDbQuery& Query, const std::string& Sql);
+  // Rows: when given, the rows the statement affected.
+  int ExecOn(TDbQuery& Query, const std::string& Sql, int64_t* Rows = nullptr);
   bool RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query,
-                       const std::vector<std::string>& Statements);
+                       const std::vector<std::string>& Statements,
+                       TBatchRows Counted = TBatchRows::NotCounted);
+  // Ends a transaction whose statements all succeeded as the run ends them:
+  // commits, or in a dry run rolls back. Raises as CommitTrans does, also
+  // when the database ended the transaction by itself (a script's own
+  // COMMIT), since a dry run could not then take back what was done.
+  void EndTransaction(TDbConnection& Connection);
+  // Counts a statement about to be sent on Query and keeps it while fewer
+  // than KeepStatements are kept; call it with the parameters bound.
+  void NoteSent(TDbQuery& Query);
   bool RunCommandScript(TKelvorInstance& Task);
   bool CopyRecords(TKelvorInstance& Task, TObuRec& Records);
   void FillParameters(const TObuFields& Record, bool ForInsert);
   // Runs Sql on the destination with one placeholder per key column of each
   // of Rows[Begin, End), bound as the key comparison takes them; Keep keeps
   // the compiled statement for the next call with the same text.
+  // Affected: when given, the rows the statement affected.
   int ExecDestinationWithKeys(const std::string& Sql, const std::vector<const TObuFields*>& Rows,
-                              size_t Begin, size_t End, bool Keep);
+                              size_t Begin, size_t End, bool Keep, int64_t* Affected = nullptr);
   // Types and sizes of the destination table's key columns of Layout.
   bool DescribeKeyColumns(const TObuFields& Layout, std::vector<TKeyColumn>& Keys);
   // The mirror's delete on a destination reached through parameters, in the
   // transaction open on it: removes the destination rows whose key matches
   // none of Records and the rows the check condition held back. The keys
   // are bound, never written into the text, and compared by the destination.
-  bool DeleteRowsWithoutSourceKey(TObuRec& Records);
+  // Deleted: the rows it removed.
+  bool DeleteRowsWithoutSourceKey(TObuRec& Records, int64_t& Deleted);
   // The same in a transaction of its own.
   bool RunKeyDeleteBatch(TObuRec& Records);
   // After item Index of a batch of Total: false when the task must stop
@@ -152,6 +220,10 @@ class TKelvorOperationHandler {
   std::unordered_set<std::string> FCheckKeyIndex;  // lower-cased CheckKeys
   bool FStatementFailed = false;                   // in the current run
   bool FStopNoted = false;                         // the stopped line was posted this run
+  TRunEnd FRunEnd = TRunEnd::Commit;               // of the run under way
+  TRunCounts FCounts;                              // of the run under way, or the last
+  int64_t FSentCount = 0;                          // statements sent by that run
+  std::vector<TSentStatement> FSent;               // the first KeepStatements of them
   TLockWait FSourceWait;
   TLockWait FDestinationWait;
   // Source rows of the last read that the check condition held back; a

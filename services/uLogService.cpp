@@ -26,10 +26,20 @@ TLogSlot& LogSlot() {
   return *slot;
 }
 
+thread_local std::string t_LineMark;
+
 }  // namespace
 
+TLogLineMark::TLogLineMark(std::string_view Mark) {
+  t_LineMark = Mark;
+}
+
+TLogLineMark::~TLogLineMark() {
+  t_LineMark.clear();
+}
+
 std::string StampLogLine(std::string_view Text) {
-  std::string line = "<" + FormatDateTime(Clock::Now()) + ">";
+  std::string line = "<" + FormatDateTime(Clock::Now()) + ">" + t_LineMark;
   // One event, one line: a name or a statement holding line breaks must not
   // read as further events.
   line += EscapeLineText(Text);

@@ -35,9 +35,21 @@ class TLogService : public TQueuedWriter<TLogOrder, LogQueueLock> {
   std::string LineOf(const TLogOrder& Entry) const override { return Entry.Text; }
 };
 
-// "<YYYY-MM-DD HH:MM:SS>" of the current time followed by Text with its
-// control characters escaped (EscapeLineText): the line WriteLog queues.
+// "<YYYY-MM-DD HH:MM:SS>" of the current time, the calling thread's line
+// mark (TLogLineMark), then Text with its control characters escaped
+// (EscapeLineText): the line WriteLog queues.
 std::string StampLogLine(std::string_view Text);
+
+// While it lives, every line the constructing thread logs carries Mark right
+// after its stamp: a dry run's lines read as such in the log every task
+// shares. Not nested; lives on the one thread that made it.
+class TLogLineMark {
+ public:
+  explicit TLogLineMark(std::string_view Mark);
+  ~TLogLineMark();
+  TLogLineMark(const TLogLineMark&) = delete;
+  TLogLineMark& operator=(const TLogLineMark&) = delete;
+};
 
 // Queues StampLogLine(Text), starting the service with "../logs/" first if
 // no writer runs. Returns at once; never reports a failure.

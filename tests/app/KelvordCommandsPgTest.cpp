@@ -1,9 +1,11 @@
-// kelvord --check and --run NAME end to end over PostgreSQL tasks (both sides
-// through the ODBC data source of scripts/with-postgres, logged in as a role
-// of the test's own). --check must write nothing: the destination table's
-// content and the server's own count of rows inserted, updated and deleted in
-// it (which counts rolled-back changes too) are the same before and after,
-// while the same measures do see the --run that follows.
+// kelvord --check, --run NAME and --dry-run NAME end to end over PostgreSQL
+// tasks (both sides through the ODBC data source of scripts/with-postgres,
+// logged in as a role of the test's own). --check must write nothing: the
+// destination table's content and the server's own count of rows inserted,
+// updated and deleted in it (which counts rolled-back changes too) are the
+// same before and after, while the same measures do see the --run that
+// follows. --dry-run changes rows and rolls them back: the content of both
+// tables is the measure there.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -63,11 +65,10 @@ class KelvordPgTest : public ::testing::Test {
         "select n_tup_ins + n_tup_upd + n_tup_del from pg_stat_user_tables where relname = '" +
         Destination + "'"));
   }
-  std::string ContentHash() {
-    return Pg->Scalar(
-        "select md5(coalesce(string_agg(id || ':' || name, ',' order by id), '')) "
-        "from " +
-        Destination);
+  // Of the destination table, or of another.
+  std::string ContentHash(const std::string& Table = "") {
+    return Pg->Scalar("select md5(coalesce(string_agg(r::text, ',' order by r::text), '')) from " +
+                      (Table.empty() ? Destination : Table) + " r");
   }
 
   std::unique_ptr<TInstallation> Home;
@@ -115,6 +116,81 @@ TEST_F(KelvordPgTest, CheckWritesNothingAndRunCopiesTheTask) {
   const std::vector<std::string> report = Home->ReportLines(Clock::Now());
   ASSERT_EQ(report.size(), 1u);
   EXPECT_NE(report[0].find("\t3\t0\tOperation execute successfully."), std::string::npos);
+}
+
+// --dry-run over PostgreSQL on both sides rolls back every transaction, the
+// validations on the source included: the content of both tables is the same
+// before and after, for every row-copying type and both scripts, while the
+// output says what would have happened.
+TEST_F(KelvordPgTest, DryRunLeavesBothTablesAsTheyWere) {
+  Pg->Exec("alter table " + Source + " add column done integer default 0");
+  Pg->Exec("grant update on " + Source + " to " + Role);
+  Pg->Exec("insert into " + Destination + " values (2, 'old'), (9, 'kept')");
+  struct TCase {
+    std::string Name;
+    int Op;
+    std::string Command;  // empty: the copy of the source
+    bool Check;
+    std::vector<std::string> Lines;  // regular expressions
+  };
+  const TCase cases[] = {
+      {"pg_insert",
+       opInsert,
+       "",
+       true,
+       {R"(rows read +3\n)", R"(skipped by the pre-check +1\n)", R"(inserted +2\n)",
+        R"(1\. destination: insert into \w+\(id,name\)values\(:id,:name\)\n +values: :id=1, :name='Anna'\n)"}},
+      {"pg_upsert", opUpdateThenInsert, "", false, {R"(inserted +2\n)", R"(updated +1\n)"}},
+      {"pg_update",
+       opUpdate,
+       "",
+       false,
+       {R"(updated +1\n)", R"(unchanged \(no row had the key\) +2\n)"}},
+      {"pg_mirror",
+       opMirror,
+       "",
+       false,
+       {R"(inserted +2\n)", R"(updated +1\n)", R"(deleted +1\n)"}},
+      {"pg_script",
+       opScriptOnDestination,
+       "delete from " + Destination + "\r\ngo\r\ninsert into " + Destination +
+           " values (5, 'five')\r\ngo\r\n",
+       false,
+       {R"(statements sent +2 )"}},
+      {"pg_source_script",
+       opScriptOnSource,
+       "update " + Source + " set name = 'changed'\r\ngo\r\n",
+       false,
+       {R"(statements sent +1 )"}},
+  };
+  for (const TCase& c : cases) {
+    auto task = Task(c.Name, "secret");
+    task->FieldMaps.OperationType = c.Op;
+    if (c.Command.empty()) {
+      task->FieldMaps.SetCommand("select id, name from " + Source + " where done = 0 order by id");
+      task->FieldMaps.SetValidationSrc("update " + Source + " set done = 1 where 1=1");
+    } else {
+      task->FieldMaps.SetCommand(c.Command);
+    }
+    if (c.Check) task->CheckCondition = "select id from " + Destination;
+    AddListedTask(*Home, *task);
+  }
+  const std::string source = ContentHash(Source), destination = ContentHash();
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(RunKelvord(*Home, {"--dry-run", c.Name}), 0) << KelvordOutput(*Home);
+    const std::string out = KelvordOutput(*Home);
+    for (const std::string& line : c.Lines)
+      EXPECT_TRUE(std::regex_search(out, std::regex(line))) << line << "\n" << out;
+    EXPECT_EQ(ContentHash(Source), source);
+    EXPECT_EQ(ContentHash(), destination);
+  }
+  EXPECT_TRUE(Home->ReportLines(Clock::Now()).empty());
+
+  ASSERT_EQ(RunKelvord(*Home, {"--run", "pg_mirror"}), 0) << KelvordOutput(*Home);
+  EXPECT_EQ(Pg->Rows("select id, name from " + Destination + " order by id"),
+            (std::vector<std::string>{"1|Anna", "2|王芳", "3|O'Brien"}));
+  EXPECT_NE(ContentHash(Source), source);  // the validations marked the rows
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// kelvord --check and --run NAME end to end: the real program on temporary
-// installations with SQLite databases.
+// kelvord --check, --run NAME and --dry-run NAME end to end: the real program
+// on temporary installations with SQLite databases.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -170,39 +170,169 @@ TEST(KelvordRunTest, UnknownTasksAndMixedCommandsGiveStatusTwo) {
   TInstallation home;
   auto task = home.CopyTask("known");
   AddListedTask(home, *task);
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--run", "Known"}, {"--check", "--run", "known"}, {"--until-idle", "--check"}})
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"--run", "Known"},
+                                             {"--dry-run", "Known"},
+                                             {"--check", "--run", "known"},
+                                             {"--run", "known", "--dry-run", "known"},
+                                             {"--until-idle", "--check"}})
     EXPECT_EQ(RunKelvord(home, args), 2) << KelvordOutput(home);
   EXPECT_TRUE(home.ReportLines(Clock::Now()).empty());
 }
 
+// A dry run stops as a run does.
 TEST(KelvordRunTest, TerminateDuringTheRunRollsItBack) {
-  TInstallation home(3000);
-  TDbConnection dst;
-  dst.SetConnectionString(AccessConnectionString(home.Destination));
-  dst.Open();
-  // Every insert does some work, so the batch takes seconds and the signal
-  // arrives while it runs.
-  ExecOn(dst,
-         "create trigger slow after insert on t begin select count(*) from (with recursive "
-         "c(x) as (select 1 union all select x+1 from c where x < 40000) select x from c); end");
-  dst.Close();
-  auto task = home.CopyTask("long");
-  task->FieldMaps.OperationType = opInsert;
-  AddListedTask(home, *task);
-  const pid_t pid = StartKelvord(home, {"--run", "long"});
-  ASSERT_TRUE(WaitUntil(
-      [&] { return KelvordOutput(home).find("[long] record count:3000") != std::string::npos; },
-      std::chrono::seconds(60)))
+  for (const std::string command : {"--run", "--dry-run"}) {
+    SCOPED_TRACE(command);
+    TInstallation home(3000);
+    TDbConnection dst;
+    dst.SetConnectionString(AccessConnectionString(home.Destination));
+    dst.Open();
+    // Every insert does some work, so the batch takes seconds and the signal
+    // arrives while it runs.
+    ExecOn(dst,
+           "create trigger slow after insert on t begin select count(*) from (with recursive "
+           "c(x) as (select 1 union all select x+1 from c where x < 40000) select x from c); end");
+    dst.Close();
+    auto task = home.CopyTask("long");
+    task->FieldMaps.OperationType = opInsert;
+    AddListedTask(home, *task);
+    const pid_t pid = StartKelvord(home, {command, "long"});
+    ASSERT_TRUE(WaitUntil(
+        [&] { return KelvordOutput(home).find("[long] record count:3000") != std::string::npos; },
+        std::chrono::seconds(60)))
+        << KelvordOutput(home);
+    kill(pid, SIGTERM);
+    EXPECT_EQ(WaitKelvord(pid), 1) << KelvordOutput(home);
+    const std::string out = KelvordOutput(home);
+    for (const char* line :
+         {"kelvord: stop requested, stopping the run", "[long] Mission has been explicit stopped!",
+          "kelvord: task long failed"})
+      EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    EXPECT_EQ(home.DestinationScalar("select count(*) from t"), "0");
+  }
+}
+
+// --dry-run runs the task as --run does and rolls every transaction back,
+// the validations on the source included: both database files are byte for
+// byte as before, for every row-copying type and both scripts, while the
+// output says what would have happened. The report gets no line, a failed
+// dry run raises no alert, and every log line it wrote is marked.
+TEST(KelvordDryRunTest, LeavesBothFilesAsTheyWereAndSaysWhatWouldHaveHappened) {
+  TInstallation home(4);  // source t: 1 "row 1" ... 4 "row 4"
+  for (const auto& [file, sql] :
+       {std::pair{home.Source, "alter table t add column done integer default 0"},
+        std::pair{home.Destination,
+                  "insert into t values (1, 'old'), (2, 'row 2'), (9, 'extra')"}}) {
+    TDbConnection db;
+    db.SetConnectionString(AccessConnectionString(file));
+    db.Open();
+    ExecOn(db, sql);
+  }
+  WriteFileOrDie(home.ServerIniPath(), "[alert]\r\ncommand=touch '" + home.Root() + "alerted'\r\n");
+  struct TCase {
+    std::string Name;
+    int Op;
+    std::string Command;  // empty: the copy of t
+    bool Check;           // a check condition reading the destination's keys
+    int Status;
+    std::vector<std::string> Lines;  // expected in the output, as regular expressions
+  };
+  const std::string validated = "update t set done = 1 where 1=1";
+  const TCase cases[] = {
+      {"insert",
+       opInsert,
+       "",
+       true,
+       0,
+       {R"(rows read +4\n)", R"(skipped by the pre-check +2\n)", R"(inserted +2\n)",
+        R"(statements sent +4 \(the first 4 follow\)\n)",
+        R"(1\. destination: insert into t\(id,name\)values\(:id,:name\)\n +values: :id=3, :name='row 3'\n)",
+        R"(3\. source: update t set done = 1 where 1=1 and id=3\n)"}},
+      {"upsert",
+       opUpdateThenInsert,
+       "",
+       false,
+       0,
+       {R"(\[upsert\] 同步操作成功执行\. read 4, inserted 2, updated 2, deleted 0, skipped 0 )"
+        R"(\(pre-check 0, no matching key 0\) \(dry run: rolled back\)\n)",
+        R"(updated +2\n)", R"(inserted +2\n)", R"(statements sent +10 \(the first 10 follow\)\n)"}},
+      {"update",
+       opUpdate,
+       "",
+       false,
+       0,
+       {R"(updated +2\n)", R"(unchanged \(no row had the key\) +2\n)", R"(inserted +0\n)"}},
+      {"mirror",
+       opMirror,
+       "",
+       false,
+       0,
+       {R"(updated +2\n)", R"(inserted +2\n)", R"(deleted +1\n)"}},
+      {"refused",
+       opInsert,
+       "",
+       false,
+       1,
+       {R"(dry run of task refused: it would have failed; nothing was committed\n)",
+        R"(inserted +0\n)", "kelvord: task refused failed \\(dry run\\)\n"}},
+      {"script",
+       opScriptOnDestination,
+       "delete from t\r\ngo\r\ninsert into t values (7, 'seven')\r\ngo\r\n",
+       false,
+       0,
+       {R"(statements sent +2 \(the first 2 follow\)\n)",
+        R"(2\. destination: insert into t values \(7, 'seven'\)\n)"}},
+      {"source_script",
+       opScriptOnSource,
+       "update t set name = 'changed'\r\ngo\r\n",
+       false,
+       0,
+       {R"(1\. source: update t set name = 'changed'\n)"}},
+  };
+  for (const TCase& c : cases) {
+    auto task = home.CopyTask(c.Name);
+    task->FieldMaps.OperationType = c.Op;
+    task->FieldMaps.SetCommand(
+        c.Command.empty() ? "select id, name from t where done = 0 order by id" : c.Command);
+    if (c.Command.empty()) task->FieldMaps.SetValidationSrc(validated);
+    if (c.Check) task->CheckCondition = "select id from t";
+    AddListedTask(home, *task);
+  }
+  const std::string source = ReadFileOrEmpty(home.Source);
+  const std::string destination = ReadFileOrEmpty(home.Destination);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(RunKelvord(home, {"--dry-run", c.Name}), c.Status) << KelvordOutput(home);
+    const std::string out = KelvordOutput(home);
+    for (const std::string& line : c.Lines)
+      EXPECT_TRUE(std::regex_search(out, std::regex(line))) << line << "\n" << out;
+    EXPECT_TRUE(ReadFileOrEmpty(home.Source) == source);
+    EXPECT_TRUE(ReadFileOrEmpty(home.Destination) == destination);
+  }
+  EXPECT_TRUE(FolderEmpty(home.Root() + "reports"));
+  EXPECT_FALSE(FileExists(home.Root() + "alerted"));
+  const std::vector<std::string> log = home.LogLines(Clock::Now());
+  ASSERT_FALSE(log.empty());
+  for (const std::string& line : log)
+    EXPECT_TRUE(std::regex_search(line, std::regex(R"(^<[-0-9: ]+>\[dry run\] )"))) << line;
+  const std::string closing =
+      "mission<mirror> run succeeded: read 4, inserted 2, updated 2, deleted 1, skipped 0 "
+      "(pre-check 0, no matching key 0) (dry run: rolled back)";
+  EXPECT_NE(
+      std::find_if(log.begin(), log.end(),
+                   [&](const std::string& l) { return l.find(closing) != std::string::npos; }),
+      log.end());
+
+  // The same task run for real changes what the dry run left alone.
+  ASSERT_EQ(RunKelvord(home, {"--run", "mirror"}), 0) << KelvordOutput(home);
+  EXPECT_NE(KelvordOutput(home).find("[mirror] 同步操作成功执行. read 4, inserted 2, updated 2, "
+                                     "deleted 1, skipped 0 (pre-check 0, no matching key 0)\n"),
+            std::string::npos)
       << KelvordOutput(home);
-  kill(pid, SIGTERM);
-  EXPECT_EQ(WaitKelvord(pid), 1) << KelvordOutput(home);
-  const std::string out = KelvordOutput(home);
-  for (const char* line :
-       {"kelvord: stop requested, stopping the run", "[long] Mission has been explicit stopped!",
-        "kelvord: task long failed"})
-    EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
-  EXPECT_EQ(home.DestinationScalar("select count(*) from t"), "0");
+  EXPECT_EQ(home.DestinationScalar("select group_concat(id || ':' || name, ',') from t"),
+            "1:row 1,2:row 2,3:row 3,4:row 4");
+  EXPECT_EQ(home.ReportLines(Clock::Now()).size(), 1u);
 }
 
 TEST(KelvordRunTest, ATaskFileCutShortIsCheckedAsSuchAndNeverRun) {

@@ -74,7 +74,9 @@ TEST(ServeMissionsTest, UntilIdleEndsWithTheLastDaemonAndLeavesEveryLineWritten)
       {false,
        0,
        {"开始连接目标和源数据库....", "开始执行同步操作...", "begin to open record...",
-        "record count:3", "同步操作成功执行."},
+        "record count:3",
+        "同步操作成功执行. read 3, inserted 3, updated 0, deleted 0, skipped 0 (pre-check 0, no "
+        "matching key 0)"},
        1},
       {true, 1, {"开始连接目标和源数据库....", "连接数据库失败，请看详细日志信息!"}, 3},
   };

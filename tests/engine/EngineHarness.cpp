@@ -54,11 +54,12 @@ std::unique_ptr<TKelvorInstance> MakeTask(const std::string& Name, const TSyncDa
   return task;
 }
 
-bool RunAsDaemon(TKelvorOperationHandler& Executor, TKelvorInstance& Task, TBroadMessage* Channel) {
+bool RunAsDaemon(TKelvorOperationHandler& Executor, TKelvorInstance& Task, TBroadMessage* Channel,
+                 TRunEnd End) {
   bool ok = Executor.ConnectSource(Task.Source) && Executor.ConnectDestination(Task.Destination);
   if (ok) {
     Executor.MessageChannel = Channel;
-    ok = Executor.Execute(Task);
+    ok = Executor.Execute(Task, End);
   }
   Executor.DisconnectDestination();
   Executor.DisconnectSource();

@@ -20,6 +20,13 @@
 #include "engine/uKelvorOperation.h"
 #include "services/uBroadMessage.h"
 
+namespace kelvor {
+// Counts in a failed expectation read as the closing lines show them.
+inline void PrintTo(const TRunCounts& Counts, std::ostream* Out) {
+  *Out << Counts.Text();
+}
+}  // namespace kelvor
+
 namespace kelvor::test {
 
 // An installation without databases of its own, and the channel runs post to.
@@ -53,7 +60,8 @@ std::unique_ptr<TKelvorInstance> MakeTask(const std::string& Name, const TSyncDa
                                           const std::string& ValidationSrc = "");
 
 // One run as a daemon makes it. False when a connect or the run failed.
-bool RunAsDaemon(TKelvorOperationHandler& Executor, TKelvorInstance& Task, TBroadMessage* Channel);
+bool RunAsDaemon(TKelvorOperationHandler& Executor, TKelvorInstance& Task, TBroadMessage* Channel,
+                 TRunEnd End = TRunEnd::Commit);
 
 // A row source of the numbers 1..N as column i, for "insert ... select".
 std::string Series(int N);
@@ -78,7 +86,9 @@ class EngineRunTest : public ::testing::TestWithParam<TRunConfig> {
                                         const std::string& Command,
                                         const std::vector<TMapEntry>& Maps = {},
                                         const std::string& ValidationSrc = "");
-  bool Run(TKelvorInstance& Task) { return RunAsDaemon(Executor, Task, &Env->Channel); }
+  bool Run(TKelvorInstance& Task, TRunEnd End = TRunEnd::Commit) {
+    return RunAsDaemon(Executor, Task, &Env->Channel, End);
+  }
 
   // A run on a thread of its own, as a daemon makes it; FinishRun waits for
   // it and answers its result.

@@ -116,6 +116,122 @@ TEST_P(EngineTypesTest, SecondRunOverUnchangedDataChangesNothing) {
     }
 }
 
+// A run's counts are what it did to the destination, the same whether its
+// transactions commit or, in a dry run, roll back; a dry run leaves both
+// sides as they were, the validations on the source included. An UPDATE
+// that matches a row counts as updated even when the row held those values.
+TEST_P(EngineTypesTest, CountsAreWhatTheRunDidAndADryRunKeepsNothing) {
+  Source("(1, 'a', 10, 0), (2, 'b', 20, 0), (3, 'c', 30, 0), (4, 'd', 40, 0)");
+  const Rows all = {"1|a|10", "2|b|20", "3|c|30", "4|d|40"};
+  struct TCase {
+    std::string What;
+    int Op;
+    std::string Before;  // destination rows
+    bool Check;          // a check condition reading the destination's keys
+    bool Ok;
+    TRunCounts Want;  // read, pre-check, inserted, updated, no matching key, deleted
+    Rows After;
+  };
+  const TCase cases[] = {
+      {"fresh insert", opInsert, "", false, true, {4, 0, 4, 0, 0, 0}, all},
+      {"update then insert over half the rows",
+       opUpdateThenInsert,
+       "(1, 'a', 10), (2, 'old', 2)",
+       false,
+       true,
+       {4, 0, 2, 2, 0, 0},
+       all},
+      {"second update then insert over half-changed rows",
+       opUpdateThenInsert,
+       "(1, 'a', 10), (2, 'b', 20), (3, 'old', 3), (4, 'old', 4)",
+       false,
+       true,
+       {4, 0, 0, 4, 0, 0},
+       all},
+      {"update only",
+       opUpdate,
+       "(1, 'old', 1), (2, 'old', 2), (7, 'x', 7)",
+       false,
+       true,
+       {4, 0, 0, 2, 2, 0},
+       {"1|a|10", "2|b|20", "7|x|7"}},
+      {"mirror with rows to delete",
+       opMirror,
+       "(1, 'old', 1), (8, 'x', 8), (9, 'x', 9)",
+       false,
+       true,
+       {4, 0, 3, 1, 0, 2},
+       all},
+      {"a pre-check that skips rows",
+       opInsert,
+       "(1, 'dst', 1), (3, 'dst', 3)",
+       true,
+       true,
+       {4, 2, 2, 0, 0, 0},
+       {"1|dst|1", "2|b|20", "3|dst|3", "4|d|40"}},
+      {"a mirror whose pre-check holds every row back",
+       opMirror,
+       "(1, 'x', 1), (2, 'x', 2), (3, 'x', 3), (4, 'x', 4), (9, 'x', 9)",
+       true,
+       true,
+       {4, 4, 0, 0, 0, 1},
+       {"1|x|1", "2|x|2", "3|x|3", "4|x|4"}},
+      {"a failed run applied nothing",
+       opInsert,
+       "(3, 'there', 3)",
+       false,
+       false,
+       {4, 0, 0, 0, 0, 0},
+       {"3|there|3"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    Dst->Exec("delete from " + DstTable);
+    if (!c.Before.empty()) Destination(c.Before);
+    Src->Exec("update " + SrcTable + " set done = 0");
+    const Rows before = DestinationRows();
+    auto task = Task(c.Op, DstTable, Select() + " where done = 0 order by id", kIdNameQty,
+                     "update " + SrcTable + " set done = 1 where 1=1");
+    if (c.Check) task->CheckCondition = "select id from " + DstTable;
+
+    EXPECT_EQ(Run(*task, TRunEnd::Rollback), c.Ok) << Env->LogText();
+    EXPECT_EQ(Executor.Counts(), c.Want);
+    EXPECT_EQ(DestinationRows(), before);
+    EXPECT_EQ(Src->Count(SrcTable + " where done = 1"), "0");
+
+    EXPECT_EQ(Run(*task), c.Ok) << Env->LogText();
+    EXPECT_EQ(Executor.Counts(), c.Want);
+    EXPECT_EQ(DestinationRows(), c.After);
+    const int64_t copied = c.Ok ? c.Want.Read - c.Want.SkippedByCheck : 0;
+    EXPECT_EQ(Src->Count(SrcTable + " where done = 1"), std::to_string(copied));
+  }
+}
+
+// A run keeps its first statements as they were sent, each with its side and
+// its bound values, and counts them all.
+TEST_P(EngineTypesTest, TheFirstStatementsAreKeptWithTheirValues) {
+  Source("(1, 'O''Brien', 10, 0), (2, 'b', 20, 0)");
+  auto task = Task(opInsert, DstTable, Select() + " order by id", kIdNameQty,
+                   "update " + SrcTable + " set done = 1 where 1=1");
+  Executor.KeepStatements = 3;
+  ASSERT_TRUE(Run(*task, TRunEnd::Rollback)) << Env->LogText();
+  Executor.KeepStatements = 0;
+  EXPECT_EQ(Executor.SentCount(), 4);  // two inserts, two validations
+  std::vector<std::string> sent;
+  for (const TSentStatement& s : Executor.SentStatements())
+    sent.push_back((s.OnSource ? "source: " : "destination: ") + s.Sql + " | " + s.Values);
+  const std::string insert = "destination: insert into " + DstTable + "(id,name,qty)values";
+  const std::string validation =
+      "source: update " + SrcTable + " set done = 1 where 1=1 and id=1 | ";
+  if (Literal())
+    EXPECT_EQ(sent, (std::vector<std::string>{insert + "(1,'O''Brien',10) | ",
+                                              insert + "(2,'b',20) | ", validation}));
+  else
+    EXPECT_EQ(sent, (std::vector<std::string>{
+                        insert + "(:id,:name,:qty) | :id=1, :name='O''Brien', :qty=10",
+                        insert + "(:id,:name,:qty) | :id=2, :name='b', :qty=20", validation}));
+}
+
 // Rows of a (k, v) table put with parameters, so that the test's own
 // statements depend on no dialect.
 void PutKeyRow(TTestDatabase& Db, const std::string& Table, const std::string& Key, int V,

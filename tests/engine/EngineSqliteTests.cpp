@@ -151,6 +151,20 @@ TEST_P(SqliteEngineTest, StatementOperationsAnswerZeroOrMinusOneAndLogTheStateme
   EXPECT_EQ(Dst->Count(dst), "2");
 }
 
+// A script's own COMMIT ends the run's transaction: a dry run can no longer
+// take back what ran before it, and must not say it did.
+TEST_P(SqliteEngineTest, DryRunOfAScriptThatCommitsItselfFails) {
+  const std::string t = Dst->CreateTable("id INTEGER");
+  auto script =
+      Task(opScriptOnDestination, "", Go("insert into " + t + " values (1)") + Go("commit"));
+  EXPECT_FALSE(Run(*script, TRunEnd::Rollback));
+  EXPECT_EQ(script->FailCount, 1);
+  EXPECT_EQ(Dst->Count(t), "1");  // the script committed it itself
+  EXPECT_THAT(Env->LogText(),
+              HasSubstr("Unable to roll back the dry run: the database ended the transaction by "
+                        "itself; what ran before may have been committed"));
+}
+
 TEST_P(SqliteEngineTest, LongStatementsAreCutInTheLog) {
   const std::string statement =
       "insert into no_such_table_here values ('" + std::string(10000, 'x') + "')";
