@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 
 #include "db/DbBackend.h"
@@ -607,23 +608,65 @@ std::string InfoText(SQLHDBC Dbc, SQLUSMALLINT What) {
   return std::string(text, static_cast<size_t>(std::clamp<int>(len, 0, sizeof text - 1)));
 }
 
-// The OPTION (or OPTIONS) line of the data source a connection string names,
-// read from the odbc.ini files the driver manager reads it from.
-std::string DataSourceOption(const std::string& ConnectionString) {
+// The installer library keeps one process-wide configuration state; task
+// threads connect at the same time.
+std::mutex InstallerLock;
+
+// The value of Key in Section of the driver manager's odbc.ini or
+// odbcinst.ini (File), or the empty text.
+std::string ProfileText(const std::string& Section, const char* Key, const char* File) {
+  char value[512] = {0};
+  int n = SQLGetPrivateProfileString(Section.c_str(), Key, "", value, sizeof value, File);
+  if (n <= 0) return {};
+  return std::string(value, static_cast<size_t>(std::min<int>(n, sizeof value - 1)));
+}
+
+// The data source a connection string names, or the empty text.
+std::string DataSourceName(const std::string& ConnectionString) {
   std::string dsn;
   for (const auto& kv : ParseOdbcConnectionString(ConnectionString))
     if (SameText(kv.first, "DSN")) dsn = kv.second;
+  return dsn;
+}
+
+// The first of Keys the data source a connection string names has a line
+// for in odbc.ini, as the driver manager reads it; the empty text otherwise.
+std::string DataSourceLine(const std::string& ConnectionString,
+                           std::initializer_list<const char*> Keys) {
+  const std::string dsn = DataSourceName(ConnectionString);
   if (dsn.empty()) return {};
-  // The installer library keeps one process-wide configuration state; task
-  // threads connect at the same time.
-  static std::mutex InstallerLock;
   std::lock_guard<std::mutex> lock(InstallerLock);
-  for (const char* key : {"OPTION", "OPTIONS"}) {
-    char value[64] = {0};
-    int n = SQLGetPrivateProfileString(dsn.c_str(), key, "", value, sizeof value, "odbc.ini");
-    if (n > 0) return std::string(value, static_cast<size_t>(std::min<int>(n, sizeof value - 1)));
+  for (const char* key : Keys) {
+    std::string value = ProfileText(dsn, key, "odbc.ini");
+    if (!value.empty()) return value;
   }
   return {};
+}
+
+// The OPTION (or OPTIONS) line of the data source a connection string names.
+std::string DataSourceOption(const std::string& ConnectionString) {
+  return DataSourceLine(ConnectionString, {"OPTION", "OPTIONS"});
+}
+
+// The driver library a connection string leads to, as far as the
+// configuration tells: its DRIVER attribute, or else the Driver line of its
+// data source, each a library or the name of a driver in odbcinst.ini.
+std::string DriverLibrary(const std::string& ConnectionString) {
+  std::string driver;
+  for (const auto& kv : ParseOdbcConnectionString(ConnectionString))
+    if (SameText(kv.first, "DRIVER")) driver = kv.second;
+  std::lock_guard<std::mutex> lock(InstallerLock);
+  if (driver.empty()) {
+    const std::string dsn = DataSourceName(ConnectionString);
+    if (!dsn.empty()) driver = ProfileText(dsn, "Driver", "odbc.ini");
+  }
+  if (driver.empty() || driver.find('/') != std::string::npos) return driver;
+  return ProfileText(driver, "Driver", "odbcinst.ini");
+}
+
+// psqlodbcw.so, psqlodbca.so, PSQLODBC35W.DLL.
+bool IsPsqlodbc(std::string_view Driver) {
+  return LowerCase(Driver).find("psqlodbc") != std::string::npos;
 }
 
 // The text of the first column of the first row of Sql, run on a connection
@@ -684,15 +727,25 @@ std::unique_ptr<TDbSession> OpenOdbcSession(const TDbRoute& Route, const TDbOpen
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     throw error;
   };
-  if (!Ok(DriverConnect(dbc, Route.OdbcConnectionString))) fail();
+  // psqlodbc's level of rollback on errors is fixed when the connection is
+  // made: set where the configuration shows the driver, checked below.
+  std::string first = Route.OdbcConnectionString;
+  if (IsPsqlodbc(DriverLibrary(first)))
+    AddPsqlodbcRollbackLevel(first, DataSourceLine(first, {"Protocol"}));
+  if (!Ok(DriverConnect(dbc, first))) fail();
   std::string dbms = InfoText(dbc, SQL_DBMS_NAME);
   // MariaDB and MySQL count an UPDATE that matches a row without changing it
   // as 0 rows, where every other database counts 1; update-then-insert would
   // then insert the unchanged row again. The found-rows flag is fixed when
   // the connection is made, so connect once more with it added to the data
-  // source's own options.
-  std::string again = Route.OdbcConnectionString;
-  if (IsMySqlFamily(dbms) && AddFoundRowsOption(again, DataSourceOption(again))) {
+  // source's own options. The same for psqlodbc's rollback level where the
+  // configuration did not show the driver.
+  std::string again = first;
+  bool reconnect = IsMySqlFamily(dbms) && AddFoundRowsOption(again, DataSourceOption(again));
+  if (IsPsqlodbc(InfoText(dbc, SQL_DRIVER_NAME)) &&
+      AddPsqlodbcRollbackLevel(again, DataSourceLine(again, {"Protocol"})))
+    reconnect = true;
+  if (reconnect) {
     SQLDisconnect(dbc);
     if (!Ok(DriverConnect(dbc, again))) fail();
   }
