@@ -208,7 +208,7 @@ class TSqliteStatement final : public TDbStatement {
 
   // Runs the statements of the text in order. Open stops at the first one
   // that returns rows and leaves its result open; ExecSQL runs them all.
-  bool Execute(const std::vector<TDbParam>& Params, bool KeepResult) override {
+  bool Execute(std::span<const TDbParam> Params, bool KeepResult) override {
     CloseResult();
     FRows = 0;
     FResult = nullptr;
@@ -239,6 +239,22 @@ class TSqliteStatement final : public TDbStatement {
     }
     if (used != Params.size()) ThrowCountMismatch(Params.size());
     return false;
+  }
+
+  // The statement is compiled and runs in process: row by row costs no
+  // round trips.
+  void ExecuteRows(std::span<const TDbParam> Params, size_t Rows) override {
+    const size_t perRow = Rows == 0 ? 0 : Params.size() / Rows;
+    if (perRow * Rows != Params.size())
+      throw TDbError("Unable to execute statement", std::to_string(Params.size()) +
+                                                        " parameter values do not make " +
+                                                        std::to_string(Rows) + " rows");
+    int64_t total = 0;
+    for (size_t r = 0; r < Rows; ++r) {
+      Execute(Params.subspan(r * perRow, perRow), false);
+      total += FRows;
+    }
+    FRows = total;
   }
 
   int64_t RowsAffected() const override { return FRows; }
@@ -319,7 +335,7 @@ class TSqliteStatement final : public TDbStatement {
     return K < FChain.size() ? FChain[K] : nullptr;
   }
 
-  void Bind(sqlite3_stmt* st, const std::vector<TDbParam>& Params, size_t First,
+  void Bind(sqlite3_stmt* st, std::span<const TDbParam> Params, size_t First,
             sqlite3_destructor_type Keep) {
     const int count = sqlite3_bind_parameter_count(st);
     size_t p = First;

@@ -1,0 +1,97 @@
+// Many rows of one INSERT, sent in few round trips.
+//
+// The statement is given as its head, "insert into T(a,b)values", and the
+// placeholder group of one row, "(:a,:b)"; one row alone is always sent as
+// their concatenation, the ordinary one-row INSERT. More rows travel in the
+// form measured fastest for the database behind the connection:
+//   PostgreSQL      one INSERT carrying many rows, "...values(?,?),(?,?),...",
+//                   prepared once per row count, up to kMultiRowParameters
+//                   parameters per statement (psqlodbc's libpq refuses the
+//                   server's description of a statement with more than
+//                   7,498; the server itself takes 65,535)
+//   MariaDB, MySQL  the one-row INSERT with arrays of parameters, which
+//                   MariaDB's Connector/ODBC sends as one bulk command
+//   SQLite and any other database: the one-row INSERT, prepared once and run
+//                   row by row (SQLite runs in process; elsewhere nothing is
+//                   assumed)
+// Whatever the form, the database receives the same values with the same
+// types as the one-row INSERT would give it, row by row in order.
+//
+// Ownership and threads: bound to one connection, which must outlive it, and
+// used by that connection's thread; it holds the rows added until Flush.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/DbQuery.h"
+
+namespace kelvor {
+
+class TDbConnection;
+
+class TDbInsertBatch {
+ public:
+  enum class TForm { OneByOne, ParameterArrays, MultiRowValues };
+
+  // Parameters one multi-row INSERT carries at most (PostgreSQL).
+  static constexpr size_t kMultiRowParameters = 4000;
+  // Rows one multi-row INSERT or one array carries at most.
+  static constexpr size_t kMultiRowRows = 500;
+  static constexpr size_t kArrayRows = 1000;
+  // Rows collected before a Flush when each row is sent on its own.
+  static constexpr size_t kOneByOneRows = 1000;
+
+  explicit TDbInsertBatch(TDbConnection& Connection);
+  TDbInsertBatch(const TDbInsertBatch&) = delete;
+  TDbInsertBatch& operator=(const TDbInsertBatch&) = delete;
+
+  // Sets the statement, forgets any rows added, and chooses the form by the
+  // database of the open connection. Raises TDbError when the connection is
+  // closed or the group holds no placeholder.
+  void SetStatement(std::string_view Head, std::string_view RowGroup);
+  // Another form than the database's own (tests; OneByOne where a caller
+  // must see each row's own statement).
+  void SetForm(TForm Form) { FForm = Form; }
+  TForm Form() const { return FForm; }
+
+  // Head + RowGroup: what one row alone is sent as.
+  const std::string& RowStatement() const { return FRowStatement; }
+  // Placeholders of one row, in order of appearance.
+  size_t ParamCount() const { return FNames.size(); }
+  // The parameters of one more row, ParamCount() of them, each without a
+  // value and of type ftUnknown, to be filled like a query's parameters.
+  // Valid until the next AddRow, Flush or SetStatement.
+  TDbParam* AddRow();
+  size_t RowCount() const { return FRowCount; }
+  // Rows that travel together in the chosen form: worth collecting before
+  // a Flush.
+  size_t RowsPerRoundTrip() const;
+
+  // Sends the rows added since the last Flush, in order, and forgets them
+  // (also when it raises). Raises the TDbError of the first statement the
+  // database refused; rows sent before it stay applied (inside a
+  // transaction, roll back to a savepoint to undo them).
+  void Flush();
+  // Rows the database counted as inserted by the last Flush.
+  int64_t RowsAffected() const { return FRowsAffected; }
+
+ private:
+  std::string MultiRowStatement(size_t Rows) const;
+
+  TDbQuery FQuery;
+  TForm FForm = TForm::OneByOne;
+  std::string FHead;
+  std::string FGroup;
+  std::string FRowStatement;
+  std::vector<std::string> FNames;  // of one row's placeholders
+  std::vector<TDbParam> FRows;      // RowCount() rows, ParamCount() each; kept for reuse
+  size_t FRowCount = 0;
+  std::string FFullText;  // the multi-row text of a full statement
+  size_t FFullRows = 0;
+  int64_t FRowsAffected = 0;
+};
+
+}  // namespace kelvor
