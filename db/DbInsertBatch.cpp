@@ -29,6 +29,7 @@ void TDbInsertBatch::SetStatement(std::string_view Head, std::string_view RowGro
   FRowCount = 0;
   FRowsAffected = 0;
   const std::string& dbms = connection.DbmsName();
+  FInProcess = connection.Route().Backend == TDbBackend::SQLite;
   if (SameText(TrimBlanks(dbms), "PostgreSQL"))
     FForm = TForm::MultiRowValues;
   else if (IsMySqlFamily(dbms))
@@ -91,6 +92,13 @@ void TDbInsertBatch::Flush() {
   switch (FForm) {
     case TForm::OneByOne:
       FQuery.SetSQL(FRowStatement);
+      if (FInProcess) {
+        // SQLite runs rows of parameters one by one itself, each a statement
+        // of its own as the loop below would make it.
+        FQuery.ExecSQLRows(all, rows);
+        FRowsAffected = FQuery.RowsAffected();
+        return;
+      }
       for (size_t r = 0; r < rows; ++r) {
         FQuery.ExecSQL(all.subspan(r * n, n));
         FRowsAffected += FQuery.RowsAffected();

@@ -83,6 +83,7 @@ class TDbInsertBatch {
 
   TDbQuery FQuery;
   TForm FForm = TForm::OneByOne;
+  bool FInProcess = false;  // SQLite: rows run one by one in process
   std::string FHead;
   std::string FGroup;
   std::string FRowStatement;
