@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "db/DbBackend.h"
@@ -460,6 +461,11 @@ std::unique_ptr<TDbStatement> TSqliteSession::Prepare(const std::string& Sql, bo
 std::unique_ptr<TDbSession> OpenSqliteSession(const TDbRoute& Route,
                                               const TDbOpenOptions& Options) {
   const std::string what = "Unable to open " + Route.Description;
+  // SQLite keeps statistics of its memory under one process-wide lock taken
+  // at every allocation; nothing here reads them. Possible only before
+  // SQLite is first used (later it is refused, harmlessly).
+  static std::once_flag noMemoryStatistics;
+  std::call_once(noMemoryStatistics, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
   sqlite3* db = nullptr;
   // NOMUTEX: a connection is used by one thread at a time.
   int rc = sqlite3_open_v2(Route.FilePath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
