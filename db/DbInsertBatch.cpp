@@ -95,11 +95,15 @@ void TDbInsertBatch::Flush() {
       if (FInProcess) {
         // SQLite runs rows of parameters one by one itself, each a statement
         // of its own as the loop below would make it.
+        if (FSendHook)
+          for (size_t r = 0; r < rows; ++r)
+            FSendHook(FRowStatement, all.subspan(r * n, n));
         FQuery.ExecSQLRows(all, rows);
         FRowsAffected = FQuery.RowsAffected();
         return;
       }
       for (size_t r = 0; r < rows; ++r) {
+        if (FSendHook) FSendHook(FRowStatement, all.subspan(r * n, n));
         FQuery.ExecSQL(all.subspan(r * n, n));
         FRowsAffected += FQuery.RowsAffected();
       }
@@ -108,6 +112,7 @@ void TDbInsertBatch::Flush() {
       FQuery.SetSQL(FRowStatement);
       for (size_t r = 0; r < rows; r += kArrayRows) {
         const size_t k = std::min(kArrayRows, rows - r);
+        if (FSendHook) FSendHook(FRowStatement, all.subspan(r * n, k * n));
         FQuery.ExecSQLRows(all.subspan(r * n, k * n), k);
         FRowsAffected += FQuery.RowsAffected();
       }
@@ -119,6 +124,7 @@ void TDbInsertBatch::Flush() {
           FQuery.SetSQL(FFullText);
         else
           FQuery.SetSQL(MultiRowStatement(k));
+        if (FSendHook) FSendHook(FQuery.SQL(), all.subspan(r * n, k * n));
         FQuery.ExecSQL(all.subspan(r * n, k * n));
         FRowsAffected += FQuery.RowsAffected();
       }

@@ -22,6 +22,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,6 +80,11 @@ class TDbInsertBatch {
   // Rows the database counted as inserted by the last Flush.
   int64_t RowsAffected() const { return FRowsAffected; }
 
+  // Called before each statement a Flush sends, with its text and the
+  // parameter values it carries (all rows' values, row after row).
+  using TSendHook = std::function<void(const std::string& Sql, std::span<const TDbParam> Params)>;
+  void SetSendHook(TSendHook Hook) { FSendHook = std::move(Hook); }
+
  private:
   std::string MultiRowStatement(size_t Rows) const;
 
@@ -93,6 +100,7 @@ class TDbInsertBatch {
   std::string FFullText;  // the multi-row text of a full statement
   size_t FFullRows = 0;
   int64_t FRowsAffected = 0;
+  TSendHook FSendHook;
 };
 
 }  // namespace kelvor
