@@ -186,18 +186,6 @@ class TMirrorCondition {
   std::vector<std::string> FValues;
 };
 
-// A key value as the key comparison takes it: with its type, and with its
-// text even when the field is NULL, since a key term reads a NULL as the
-// empty text (a NULL key finds the row whose key is '').
-void BindKey(TDbParam& P, const TObuFieldRef& F) {
-  P.SetDataType(F.DataType);
-  P.SetSize(F.Size);
-  if (ValueKindOf(F.DataType) == TValueKind::LargeObject)
-    P.LoadFromBytes(F.BlobData.data(), F.BlobData.size(), F.DataType);
-  else
-    P.SetValue(F.Value);
-}
-
 bool HasKeyField(const TFieldMapCollections& Maps) {
   for (int i = 0; i < Maps.Count(); ++i)
     if (Maps.GetItem(i)->IsKey) return true;
@@ -319,15 +307,22 @@ bool TKelvorOperationHandler::MaySend(std::string_view Sql) {
 }
 
 void TKelvorOperationHandler::NoteSent(TDbQuery& Query) {
+  std::vector<TDbParam> none;
+  NoteSent(Query.SQL(),
+           Query.ParamCount() == 0 ? std::span<const TDbParam>(none)
+                                   : std::span<const TDbParam>(&Query.Param(0), Query.ParamCount()),
+           &Query == &SourceQuery);
+}
+
+void TKelvorOperationHandler::NoteSent(const std::string& Sql, std::span<const TDbParam> Params,
+                                       bool OnSource) {
   ++FSentCount;
   if (FSent.size() >= KeepStatements) return;
   TSentStatement sent;
-  sent.OnSource = &Query == &SourceQuery;
-  sent.Sql = Query.SQL();
-  for (int i = 0; i < Query.ParamCount(); ++i) {
-    const TDbParam& p = Query.Param(i);
-    sent.Values += (i == 0 ? ":" : ", :") + p.Name() + "=" + ShownValue(p);
-  }
+  sent.OnSource = OnSource;
+  sent.Sql = Sql;
+  for (size_t i = 0; i < Params.size(); ++i)
+    sent.Values += (i == 0 ? ":" : ", :") + Params[i].Name() + "=" + ShownValue(Params[i]);
   FSent.push_back(std::move(sent));
 }
 
@@ -591,40 +586,11 @@ void TKelvorOperationHandler::FillParameters(const TObuFields& Record, bool ForI
     TDbParam& p = DestinationQuery.Param(i);
     const int index = FParamMap[static_cast<size_t>(i)];
     const TObuFieldRef f = index < 0 ? TObuFieldRef{} : Record.GetItem(index);
-    if (!ForInsert && f.IsKey) {
+    if (!ForInsert && f.IsKey)
       // The WHERE part: the key compares as its key term would.
       BindKey(p, f);
-      continue;
-    }
-    p.SetDataType(f.DataType);
-    p.SetSize(f.Size);
-    if (f.IsNull) {
-      p.Clear();
-      continue;
-    }
-    const TValueKind kind = ValueKindOf(f.DataType);
-    if (!ForInsert) {
-      p.SetValue(f.Value);
-      if (kind == TValueKind::LargeObject)
-        p.LoadFromBytes(f.BlobData.data(), f.BlobData.size(), f.DataType);
-      continue;
-    }
-    switch (kind) {
-      case TValueKind::Date:
-      case TValueKind::DateTime:
-        if (f.Value.empty())
-          p.Clear();
-        else
-          p.SetValue(f.Value);
-        break;
-      case TValueKind::LargeObject:
-        // Bytes are the value, none at all an empty one.
-        p.LoadFromBytes(f.BlobData.data(), f.BlobData.size(), f.DataType);
-        break;
-      case TValueKind::Plain:
-        p.SetValue(f.Value);
-        break;
-    }
+    else
+      FillParameter(p, f, ForInsert);
   }
 }
 
@@ -941,9 +907,24 @@ void TKelvorOperationHandler::LoadCheckKeys() {
 }
 
 bool TKelvorOperationHandler::IsKnownKey(const TObuFields& Record) const {
+  if (FCheckKeyIndex.empty()) return false;
   const std::string key = Record.KeyText();
   if (key.empty()) return false;
   return FCheckKeyIndex.count(LowerCase(key)) > 0;
+}
+
+void TKelvorOperationHandler::BuildRecordTemplate(TObuFields& Template) {
+  const TFieldMapCollections& maps = CurrentTask->FieldMaps;
+  for (int i = 0; i < maps.Count(); ++i) {
+    const TFieldMap& m = *maps.GetItem(i);
+    TObuField f;
+    TDbField* column = SourceQuery.FindField(m.Src);
+    f.DataType = column ? column->DataType() : ftString;
+    f.FieldName = m.Dst;
+    f.Size = static_cast<uint32_t>(m.FieldLen);
+    f.IsKey = m.IsKey;
+    Template.Add(f);
+  }
 }
 
 std::unique_ptr<TObuRec> TKelvorOperationHandler::LoadSourceRecords(const std::string& Command,
@@ -954,17 +935,7 @@ std::unique_ptr<TObuRec> TKelvorOperationHandler::LoadSourceRecords(const std::s
   FKnownRecords.Clear();
   bool failed = false;
   try {
-    const TFieldMapCollections& maps = CurrentTask->FieldMaps;
-    for (int i = 0; i < maps.Count(); ++i) {
-      const TFieldMap& m = *maps.GetItem(i);
-      TObuField f;
-      TDbField* column = SourceQuery.FindField(m.Src);
-      f.DataType = column ? column->DataType() : ftString;
-      f.FieldName = m.Dst;
-      f.Size = static_cast<uint32_t>(m.FieldLen);
-      f.IsKey = m.IsKey;
-      records->Template.Add(f);
-    }
+    BuildRecordTemplate(records->Template);
     // The value of each field comes from the source column named like the
     // field's destination column; those columns are found at the first row.
     std::vector<TDbField*> columns;
@@ -1167,9 +1138,10 @@ bool TKelvorOperationHandler::Execute(TKelvorInstance& Task, TRunEnd End) {
 
   bool result = false;
   std::unique_ptr<TObuRec> records;
+  const bool batched = copies && AppliesInBatches(Task);
   if (copies) {
     PostProgress("begin to open record...");
-    records = LoadSourceRecords(ExpandNowMacro(Task.FieldMaps.GetCommand()));
+    if (!batched) records = LoadSourceRecords(ExpandNowMacro(Task.FieldMaps.GetCommand()));
   } else if (op == opScriptOnDestination || op == opScriptOnSource) {
     result = RunCommandScript(Task);
   } else {
@@ -1179,9 +1151,10 @@ bool TKelvorOperationHandler::Execute(TKelvorInstance& Task, TRunEnd End) {
 
   try {
     if (records) PostProgress("record count:" + std::to_string(records->Count()));
-    if (copies) {
-      if (records) result = CopyRecords(Task, *records);
-    }
+    if (batched)
+      result = CopyRecordsInBatches(Task);
+    else if (copies && records)
+      result = CopyRecords(Task, *records);
     if (result)
       Task.SetExecuted(true);
     else

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <exception>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -38,6 +39,8 @@
 namespace kelvor {
 
 class TBroadMessage;
+class TDbError;
+class TDbInsertBatch;
 
 // Sql as a log line shows it: texts over 4 KB are cut (never inside a UTF-8
 // character) and followed by a note of their full length.
@@ -139,6 +142,10 @@ class TKelvorOperationHandler {
   int64_t SentCount() const { return FSentCount; }
   const std::vector<TSentStatement>& SentStatements() const { return FSent; }
   size_t KeepStatements = 0;  // set before Execute; normal runs keep none
+  // Records read and applied together where a run applies them in batches
+  // (a destination reached through parameters whose database this program
+  // knows); each batch runs under a savepoint of its own.
+  size_t BatchRows = 5000;
   static std::string ExpandNowMacro(std::string_view Text);
   void LoadCheckKeys();
   bool IsKnownKey(const TObuFields& Record) const;
@@ -179,6 +186,8 @@ class TKelvorOperationHandler {
   // Counts a statement about to be sent on Query and keeps it while fewer
   // than KeepStatements are kept; call it with the parameters bound.
   void NoteSent(TDbQuery& Query);
+  // The same for a text whose values are held elsewhere (a batch of rows).
+  void NoteSent(const std::string& Sql, std::span<const TDbParam> Params, bool OnSource);
   bool RunCommandScript(TKelvorInstance& Task);
   bool CopyRecords(TKelvorInstance& Task, TObuRec& Records);
   void FillParameters(const TObuFields& Record, bool ForInsert);
@@ -198,6 +207,36 @@ class TKelvorOperationHandler {
   bool DeleteRowsWithoutSourceKey(TObuRec& Records, int64_t& Deleted);
   // The same in a transaction of its own.
   bool RunKeyDeleteBatch(TObuRec& Records);
+  // The batched apply (uKelvorBatch.cpp): whether Task's run takes it, and
+  // the run itself, reading and applying a chunk of records at a time.
+  struct TBatchRun;
+  bool AppliesInBatches(const TKelvorInstance& Task) const;
+  bool CopyRecordsInBatches(TKelvorInstance& Task);
+  // The rows of Command, for the progress lines; -1 when they cannot be counted.
+  int64_t CountSourceRows(const std::string& Command);
+  // One field per mapping of the current task, typed by the open source result.
+  void BuildRecordTemplate(TObuFields& Template);
+  // Reads the next chunk of source rows, at most BatchRows of them; false
+  // when there was none left.
+  bool ReadChunk(TBatchRun& Run, TObuFields& Scratch, const std::vector<TDbField*>& Columns);
+  bool BeginBatchRun(TBatchRun& Run, const TObuFields& Layout);
+  bool FinishBatchRun(TBatchRun& Run);
+  // Applies the chunk read; its counts join the run's when it is through.
+  bool ApplyChunk(TBatchRun& Run);
+  bool ApplyChunkOnce(TBatchRun& Run);
+  bool InsertChunk(TBatchRun& Run);
+  bool StageChunk(TBatchRun& Run);
+  bool ApplyChunkRowByRow(TBatchRun& Run);
+  // After a batch the database refused: back to the chunk's savepoint and
+  // record by record; false when a record fails or the savepoint is gone.
+  bool RedoChunkRowByRow(TBatchRun& Run, const std::string& Sql, const TDbError& Error);
+  bool AddChunkKeys(TBatchRun& Run);
+  bool FlushRows(TBatchRun& Run, TDbInsertBatch& Batch);
+  // After each round trip: false when the task must stop.
+  bool KeepGoing(TBatchRun& Run);
+  // After each chunk: "applied N of M" at every ten thousand rows.
+  void ReportProgress(TBatchRun& Run);
+  static void FillInsertRow(TDbParam* Params, const TObuFields& Record);
   // After item Index of a batch of Total: false when the task must stop
   // (the stopped line is posted); posts a progress line now and then.
   bool ContinueAfterItem(size_t Index, size_t Total);
