@@ -30,10 +30,8 @@ void TDbInsertBatch::SetStatement(std::string_view Head, std::string_view RowGro
   FRowsAffected = 0;
   const std::string& dbms = connection.DbmsName();
   FInProcess = connection.Route().Backend == TDbBackend::SQLite;
-  if (SameText(TrimBlanks(dbms), "PostgreSQL"))
+  if (SameText(TrimBlanks(dbms), "PostgreSQL") || IsMySqlFamily(dbms))
     FForm = TForm::MultiRowValues;
-  else if (IsMySqlFamily(dbms))
-    FForm = TForm::ParameterArrays;
   else
     FForm = TForm::OneByOne;
   FFullRows = std::clamp<size_t>(kMultiRowParameters / FNames.size(), 1, kMultiRowRows);
