@@ -432,7 +432,11 @@ bool TKelvorOperationHandler::BeginBatchRun(TBatchRun& Run, const TObuFields& La
       TStageTable::TColumn column{c.FieldName, c.IsKey, false};
       if (c.IsKey) {
         const TKeyClass from = KeyClassOf(c.DataType);
-        const TKeyClass to = k < keys.size() ? KeyClassOf(keys[k].DataType) : TKeyClass::Other;
+        // A fixed-length key column pads what it stores, and PostgreSQL
+        // then compares it without the padding.
+        const TKeyClass to = k < keys.size() && keys[k].DataType != ftFixedChar
+                                 ? KeyClassOf(keys[k].DataType)
+                                 : TKeyClass::Other;
         ++k;
         if (from == TKeyClass::Other || from != to) stageable = false;
         column.NullAsEmpty = from == TKeyClass::Text;
