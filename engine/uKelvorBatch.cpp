@@ -102,7 +102,7 @@ struct TKelvorOperationHandler::TBatchRun {
   size_t KnownCount = 0;
   int64_t Read = 0;    // source rows read so far
   int64_t Total = -1;  // source rows in all, when known
-  int64_t NextProgress = 0;
+  int64_t Posted = 0;  // rows the last progress line told of
   // What the chunks applied so far did; the run's counts once it ends well.
   TRunCounts Applied;
   TRunCounts ChunkApplied;  // the chunk under way, until it is through
@@ -178,10 +178,14 @@ bool TKelvorOperationHandler::KeepGoing(TBatchRun&) {
   return false;
 }
 
-void TKelvorOperationHandler::ReportProgress(TBatchRun& Run) {
-  // Every row read so far is applied (or held back) once its chunk is.
-  if (Run.Read < Run.NextProgress + kProgressEveryRow) return;
-  Run.NextProgress = Run.Read - Run.Read % kProgressEveryRow;
+void TKelvorOperationHandler::ReportProgress(TBatchRun& Run, bool Last) {
+  // Every row read so far is applied (or held back) once its chunk is. The
+  // last chunk of a run that reported at all reports too: the record count
+  // posted before it would otherwise be the run's last line while it ends.
+  if (Run.Read < Run.Posted + kProgressEveryRow &&
+      !(Last && Run.Posted > 0 && Run.Read > Run.Posted))
+    return;
+  Run.Posted = Run.Read;
   PostProgress("applied " + std::to_string(Run.Read) +
                (Run.Total >= Run.Read ? " of " + std::to_string(Run.Total) : std::string()));
 }
@@ -562,13 +566,14 @@ bool TKelvorOperationHandler::CopyRecordsInBatches(TKelvorInstance& Task) {
         ok = false;
         break;
       }
-      ReportProgress(run);
+      ReportProgress(run, false);
     }
     try {
       SourceQuery.Close();
     } catch (...) {
     }
     if (ok && !counted) PostProgress("record count:" + std::to_string(kept));
+    if (ok) ReportProgress(run, true);
     if (ok && run.Begun) ok = FinishBatchRun(run);
     if (!ok) {
       if (run.Begun) DestinationConnection.RollbackTrans();
@@ -592,18 +597,14 @@ bool TKelvorOperationHandler::CopyRecordsInBatches(TKelvorInstance& Task) {
     }
     throw;
   }
-  if (validate) {
-    std::vector<std::string> validations;
-    validations.reserve(keyEnds.size());
-    size_t begin = 0;
-    for (size_t end : keyEnds) {
-      const std::string_view key(keyTexts.data() + begin, end - begin);
-      validations.push_back(key.empty() ? validation : validation + " and " + std::string(key));
-      begin = end;
-    }
-    keyTexts.clear();
-    RunSourceBatch(validations);
-  }
+  if (validate)
+    // Each line made as it is sent: a line per record read would hold the
+    // whole run in memory once more.
+    RunLiteralBatch(SourceConnection, SourceQuery, keyEnds.size(), [&](size_t I) {
+      const size_t begin = I == 0 ? 0 : keyEnds[I - 1];
+      const std::string_view key(keyTexts.data() + begin, keyEnds[I] - begin);
+      return key.empty() ? validation : validation + " and " + std::string(key);
+    });
   return true;
 }
 

@@ -307,10 +307,10 @@ bool TKelvorOperationHandler::MaySend(std::string_view Sql) {
 }
 
 void TKelvorOperationHandler::NoteSent(TDbQuery& Query) {
-  std::vector<TDbParam> none;
+  const int n = Query.ParamCount();
   NoteSent(Query.SQL(),
-           Query.ParamCount() == 0 ? std::span<const TDbParam>(none)
-                                   : std::span<const TDbParam>(&Query.Param(0), Query.ParamCount()),
+           n == 0 ? std::span<const TDbParam>()
+                  : std::span<const TDbParam>(&Query.Param(0), static_cast<size_t>(n)),
            &Query == &SourceQuery);
 }
 
@@ -448,18 +448,26 @@ bool TKelvorOperationHandler::ContinueAfterItem(size_t Index, size_t Total) {
 bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query,
                                               const std::vector<std::string>& Statements,
                                               TBatchRows Counted) {
-  if (Statements.empty()) return false;
+  return RunLiteralBatch(
+      Connection, Query, Statements.size(), [&](size_t I) { return Statements[I]; }, Counted);
+}
+
+bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query,
+                                              size_t Count,
+                                              const std::function<std::string(size_t)>& Statement,
+                                              TBatchRows Counted) {
+  if (Count == 0) return false;
   if (Connection.InTransaction()) {
     WriteLog("execute transaction error,info:a transaction is open already" + MissionTag());
     return false;
   }
-  if (!MaySend(Statements.front())) return false;
+  if (!MaySend(Statement(0))) return false;
   try {
     Connection.BeginTrans();
     bool ok = true;
     TRunCounts applied;
-    for (size_t i = 0; i < Statements.size(); ++i) {
-      const std::string& line = Statements[i];
+    for (size_t i = 0; i < Count; ++i) {
+      const std::string line = Statement(i);
       int64_t rows = 0;
       if (!line.empty() &&
           ExecOn(Query, line, Counted == TBatchRows::NotCounted ? nullptr : &rows) != 0) {
@@ -484,7 +492,7 @@ bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuer
             break;
         }
       }
-      if (!ContinueAfterItem(i, Statements.size())) {
+      if (!ContinueAfterItem(i, Count)) {
         ok = false;
         break;
       }

@@ -6,13 +6,17 @@
 // MessageChannel and calls Execute with the task; Execute reads the source,
 // builds the statements for the destination's SQL dialect and applies them in
 // one destination transaction that commits only when every statement
-// succeeded. Statement operations catch every database error, write the
+// succeeded (on the databases the batched apply knows, reading and applying
+// a batch of records at a time). Statement operations catch every database error, write the
 // log line and answer 0 or -1; nothing here raises to the daemon.
 //
 // Once a statement of a run has failed, no further statement of that run is
 // sent (each statement operation refuses with a log line): after a failure
 // the database may have ended the transaction, and what follows would run
-// outside it. Every reason that ends a run is written to the log.
+// outside it. Every reason that ends a run is written to the log. The one
+// exception is the batched apply (uKelvorBatch.cpp): a batch the database
+// refused is undone back to its savepoint and sent again record by record,
+// to find the record that fails.
 //
 // A run ends each of its transactions (the apply, the validations, the
 // mirror's delete, a script) in one place: it commits there, or, in a dry
@@ -22,6 +26,7 @@
 
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -178,6 +183,10 @@ class TKelvorOperationHandler {
   bool RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query,
                        const std::vector<std::string>& Statements,
                        TBatchRows Counted = TBatchRows::NotCounted);
+  // The same with the statements made one at a time as they are sent.
+  bool RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query, size_t Count,
+                       const std::function<std::string(size_t)>& Statement,
+                       TBatchRows Counted = TBatchRows::NotCounted);
   // Ends a transaction whose statements all succeeded as the run ends them:
   // commits, or in a dry run rolls back. Raises as CommitTrans does, also
   // when the database ended the transaction by itself (a script's own
@@ -234,8 +243,9 @@ class TKelvorOperationHandler {
   bool FlushRows(TBatchRun& Run, TDbInsertBatch& Batch);
   // After each round trip: false when the task must stop.
   bool KeepGoing(TBatchRun& Run);
-  // After each chunk: "applied N of M" at every ten thousand rows.
-  void ReportProgress(TBatchRun& Run);
+  // After each chunk: "applied N of M" at every ten thousand rows, and
+  // after the Last one.
+  void ReportProgress(TBatchRun& Run, bool Last);
   static void FillInsertRow(TDbParam* Params, const TObuFields& Record);
   // After item Index of a batch of Total: false when the task must stop
   // (the stopped line is posted); posts a progress line now and then.
