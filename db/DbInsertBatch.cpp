@@ -49,6 +49,18 @@ std::string TDbInsertBatch::MultiRowStatement(size_t Rows) const {
   return text;
 }
 
+size_t TDbInsertBatch::RowsWithin(size_t First, size_t Most) const {
+  // At least one row, however long.
+  size_t k = 1, bytes = RowBytes(First, 1);
+  while (k < Most) {
+    const size_t next = RowBytes(First + k, 1);
+    if (bytes + next > kStatementBytes) break;
+    bytes += next;
+    ++k;
+  }
+  return k;
+}
+
 TDbParam* TDbInsertBatch::AddRow() {
   const size_t n = FNames.size();
   const size_t first = FRowCount * n;
@@ -68,6 +80,21 @@ TDbParam* TDbInsertBatch::AddRow() {
   return &FRows[first];
 }
 
+size_t TDbInsertBatch::RowBytes(size_t First, size_t Count) const {
+  const size_t n = FNames.size();
+  size_t bytes = 0;
+  for (size_t i = First * n; i < (First + Count) * n; ++i)
+    bytes += FRows[i].Value().size();
+  return bytes;
+}
+
+bool TDbInsertBatch::Full() {
+  if (FRowCount >= RowsPerRoundTrip()) return true;
+  FBytesCounted += RowBytes(FRowsCounted, FRowCount - FRowsCounted);
+  FRowsCounted = FRowCount;
+  return FBytesCounted >= kStatementBytes;
+}
+
 size_t TDbInsertBatch::RowsPerRoundTrip() const {
   switch (FForm) {
     case TForm::MultiRowValues:
@@ -84,6 +111,8 @@ void TDbInsertBatch::Flush() {
   const size_t rows = FRowCount;
   const size_t n = FNames.size();
   FRowCount = 0;
+  FRowsCounted = 0;
+  FBytesCounted = 0;
   FRowsAffected = 0;
   if (rows == 0) return;
   const std::span<const TDbParam> all(FRows.data(), rows * n);
@@ -108,16 +137,16 @@ void TDbInsertBatch::Flush() {
       return;
     case TForm::ParameterArrays:
       FQuery.SetSQL(FRowStatement);
-      for (size_t r = 0; r < rows; r += kArrayRows) {
-        const size_t k = std::min(kArrayRows, rows - r);
+      for (size_t r = 0, k = 0; r < rows; r += k) {
+        k = RowsWithin(r, std::min(kArrayRows, rows - r));
         if (FSendHook) FSendHook(FRowStatement, all.subspan(r * n, k * n));
         FQuery.ExecSQLRows(all.subspan(r * n, k * n), k);
         FRowsAffected += FQuery.RowsAffected();
       }
       return;
     case TForm::MultiRowValues:
-      for (size_t r = 0; r < rows; r += FFullRows) {
-        const size_t k = std::min(FFullRows, rows - r);
+      for (size_t r = 0, k = 0; r < rows; r += k) {
+        k = RowsWithin(r, std::min(FFullRows, rows - r));
         if (k == FFullRows)
           FQuery.SetSQL(FFullText);
         else

@@ -48,6 +48,10 @@ class TDbInsertBatch {
   static constexpr size_t kArrayRows = 1000;
   // Rows collected before a Flush when each row is sent on its own.
   static constexpr size_t kOneByOneRows = 1000;
+  // Bytes of values one statement (or one array) carries at most, however
+  // few rows that makes: well within what the servers take in one packet
+  // (MariaDB's max_allowed_packet is 16 MB unless set otherwise).
+  static constexpr size_t kStatementBytes = size_t{4} << 20;
 
   explicit TDbInsertBatch(TDbConnection& Connection);
   TDbInsertBatch(const TDbInsertBatch&) = delete;
@@ -74,6 +78,10 @@ class TDbInsertBatch {
   // Rows that travel together in the chosen form: worth collecting before
   // a Flush.
   size_t RowsPerRoundTrip() const;
+  // True when a Flush is due: RowsPerRoundTrip() rows are there, or their
+  // values hold kStatementBytes (rows of long values travel in fewer per
+  // round trip, and are not all kept until then).
+  bool Full();
 
   // Sends the rows added since the last Flush, in order, and forgets them
   // (also when it raises). Raises the TDbError of the first statement the
@@ -90,6 +98,10 @@ class TDbInsertBatch {
 
  private:
   std::string MultiRowStatement(size_t Rows) const;
+  // Bytes of the values of the rows [First, First + Count).
+  size_t RowBytes(size_t First, size_t Count) const;
+  // How many rows from First, at most Most, one statement carries.
+  size_t RowsWithin(size_t First, size_t Most) const;
 
   TDbQuery FQuery;
   TForm FForm = TForm::OneByOne;
@@ -100,6 +112,8 @@ class TDbInsertBatch {
   std::vector<std::string> FNames;  // of one row's placeholders
   std::vector<TDbParam> FRows;      // RowCount() rows, ParamCount() each; kept for reuse
   size_t FRowCount = 0;
+  size_t FBytesCounted = 0;  // of the first FRowsCounted rows added
+  size_t FRowsCounted = 0;
   std::string FFullText;  // the multi-row text of a full statement
   size_t FFullRows = 0;
   int64_t FRowsAffected = 0;

@@ -38,6 +38,8 @@ namespace {
 
 // A run tells the operator how far it got every this many rows.
 constexpr int64_t kProgressEveryRow = 10000;
+// Bytes of values a chunk holds at most, however few rows that makes.
+constexpr size_t kChunkBytes = size_t{32} << 20;
 
 // The kinds of key whose value the destination stores exactly as the
 // record-by-record UPDATE compares it: a staged key, converted to the
@@ -134,8 +136,10 @@ bool TKelvorOperationHandler::ReadChunk(TBatchRun& Run, TObuFields& Scratch,
   Run.KnownCount = 0;
   const int count = Scratch.Count();
   // Rows the check condition holds back count too: a mirror keeps them.
-  size_t read = 0;
-  for (; read < std::max<size_t>(BatchRows, 1) && !SourceQuery.Eof(); ++read) {
+  // Rows of long values make a chunk of fewer.
+  size_t read = 0, bytes = 0;
+  for (; read < std::max<size_t>(BatchRows, 1) && bytes < kChunkBytes && !SourceQuery.Eof();
+       ++read) {
     for (int i = 0; i < count; ++i) {
       const TDbField& column = *Columns[static_cast<size_t>(i)];
       if (column.IsNull())
@@ -145,6 +149,7 @@ bool TKelvorOperationHandler::ReadChunk(TBatchRun& Run, TObuFields& Scratch,
       else
         Scratch.SetValue(i, column.AsString());
     }
+    bytes += Scratch.DataBytes();
     ++Run.Read;
     ++FCounts.Read;
     const bool known = IsKnownKey(Scratch);
@@ -261,8 +266,7 @@ bool TKelvorOperationHandler::InsertChunk(TBatchRun& Run) {
   try {
     for (size_t i = 0; i < Run.ChunkCount; ++i) {
       FillInsertRow(Run.Rows.AddRow(), Run.Chunk[i]);
-      if (Run.Rows.RowCount() >= Run.Rows.RowsPerRoundTrip() && !FlushRows(Run, Run.Rows))
-        return false;
+      if (Run.Rows.Full() && !FlushRows(Run, Run.Rows)) return false;
     }
     return FlushRows(Run, Run.Rows);
   } catch (const TDbError& e) {
@@ -276,8 +280,7 @@ bool TKelvorOperationHandler::StageChunk(TBatchRun& Run) {
   try {
     for (size_t i = 0; i < Run.ChunkCount; ++i) {
       FillInsertRow(Run.Rows.AddRow(), Run.Chunk[i]);
-      if (Run.Rows.RowCount() >= Run.Rows.RowsPerRoundTrip() && !FlushRows(Run, Run.Rows))
-        return false;
+      if (Run.Rows.Full() && !FlushRows(Run, Run.Rows)) return false;
     }
     if (!FlushRows(Run, Run.Rows)) return false;
     sql = stage.DuplicateKeyQuery();
@@ -365,8 +368,7 @@ bool TKelvorOperationHandler::AddChunkKeys(TBatchRun& Run) {
         TDbParam* p = Run.Keys.AddRow();
         for (int f = 0; f < record.Count(); ++f)
           if (record.Column(f).IsKey) BindKey(*p++, record.GetItem(f));
-        if (Run.Keys.RowCount() >= Run.Keys.RowsPerRoundTrip() && !FlushRows(Run, Run.Keys))
-          return false;
+        if (Run.Keys.Full() && !FlushRows(Run, Run.Keys)) return false;
       }
     return FlushRows(Run, Run.Keys);
   } catch (const TDbError& e) {

@@ -3,6 +3,7 @@
 // by row leaves it, and a savepoint undoes a batch the database refused.
 // Instantiated with DbBackendCases.cpp by the SQLite, PostgreSQL and MariaDB
 // test programs.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -63,7 +64,7 @@ void FillRow(TDbParam* P, int Id) {
 void InsertRows(TDbInsertBatch& Batch, int First, int Last, int64_t& Affected) {
   for (int id = First; id <= Last; ++id) {
     FillRow(Batch.AddRow(), id);
-    if (Batch.RowCount() >= Batch.RowsPerRoundTrip()) {
+    if (Batch.Full()) {
       Batch.Flush();
       Affected += Batch.RowsAffected();
     }
@@ -116,6 +117,46 @@ TEST_P(DbBackendTest, InsertBatchLeavesWhatRowByRowLeavesInEveryForm) {
         ASSERT_EQ(got[r], expected[r]) << "row " << r + 1;
     }
   }
+}
+
+TEST_P(DbBackendTest, RowsOfLongValuesTravelInFewerPerStatement) {
+  // 18 MB in all: more than MariaDB takes in one packet.
+  const std::string t = NewTable("id INT, t TEXT");
+  TDbInsertBatch batch(Conn());
+  ASSERT_DB_OK(batch.SetStatement("insert into " + t + "(id,t)values", "(:id,:t)"));
+  batch.SetForm(TForm::MultiRowValues);
+  const std::string text(1536 * 1024, 'x');
+  size_t most = 0;  // rows in one flush
+  for (int id = 1; id <= 12; ++id) {
+    TDbParam* p = batch.AddRow();
+    p[0].SetDataType(ftInteger);
+    p[0].SetValue(std::to_string(id));
+    p[1].SetDataType(ftMemo);
+    p[1].SetValue(text + std::to_string(id));
+    if (batch.Full()) {
+      most = std::max(most, batch.RowCount());
+      ASSERT_DB_OK(batch.Flush());
+    }
+  }
+  EXPECT_EQ(most, 3u) << "the values fill a statement before the rows do";
+  ASSERT_DB_OK(batch.Flush());
+  EXPECT_EQ(
+      Scalar("select count(*) from " + t + " where length(t) = " + std::to_string(text.size() + 1)),
+      "9");
+  EXPECT_EQ(Scalar("select sum(id) from " + t), "78");
+
+  // Sent at once, the rows still travel in statements the server takes.
+  Exec("delete from " + t);
+  for (int id = 1; id <= 12; ++id) {
+    TDbParam* p = batch.AddRow();
+    p[0].SetDataType(ftInteger);
+    p[0].SetValue(std::to_string(id));
+    p[1].SetDataType(ftMemo);
+    p[1].SetValue(text);
+  }
+  ASSERT_DB_OK(batch.Flush());
+  EXPECT_EQ(batch.RowsAffected(), 12);
+  EXPECT_EQ(Scalar("select count(*) from " + t), "12");
 }
 
 TEST_P(DbBackendTest, SavepointUndoesARefusedBatchAndTheTransactionGoesOn) {
