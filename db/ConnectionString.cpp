@@ -245,6 +245,17 @@ bool IsMySqlFamily(std::string_view DbmsName) {
   return SameText(name, "MariaDB") || SameText(name, "MySQL");
 }
 
+bool AddPsqlodbcRollbackLevel(std::string& OdbcConnectionString,
+                              std::string_view DataSourceProtocol) {
+  if (!TrimBlanks(DataSourceProtocol).empty()) return false;
+  for (const auto& kv : ParseOdbcConnectionString(OdbcConnectionString))
+    if (SameText(kv.first, "Protocol") || SameText(kv.first, "A1")) return false;
+  if (!OdbcConnectionString.empty() && OdbcConnectionString.back() != ';')
+    OdbcConnectionString += ';';
+  OdbcConnectionString += "Protocol=7.4-0;";
+  return true;
+}
+
 std::string TProviderSettings::DefaultPath() {
   return ProgramFolder() + "../conf/providers.ini";
 }

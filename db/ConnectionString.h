@@ -80,6 +80,19 @@ bool AddFoundRowsOption(std::string& OdbcConnectionString, std::string_view Data
 // ODBC's SQL_DBMS_NAME names them ("MariaDB", "MySQL").
 bool IsMySqlFamily(std::string_view DbmsName);
 
+// psqlodbc, the PostgreSQL driver, wraps every statement of a transaction in
+// a savepoint of its own (one more round trip per statement) unless the
+// level of rollback on errors in its Protocol attribute ("7.4-<level>") says
+// otherwise. TDbConnection rolls a transaction back whole after any failed
+// statement anyway, so the layer asks for level 0: on an error the driver
+// does nothing, and the layer rolls back (or returns to a savepoint of its
+// own). Appends "Protocol=7.4-0" to OdbcConnectionString unless the string
+// sets Protocol (or its short form A1) already, or DataSourceProtocol, the
+// Protocol line of the data source it names, is not empty: a setting the
+// user made is kept. Returns whether the string changed.
+bool AddPsqlodbcRollbackLevel(std::string& OdbcConnectionString,
+                              std::string_view DataSourceProtocol);
+
 // The contents of providers.ini.
 class TProviderSettings {
  public:

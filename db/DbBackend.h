@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,13 @@ class TDbStatement {
   // KeepResult: leave a result set open for Describe/Fetch and return true
   // when the statement produced one. Otherwise run it to completion,
   // discarding rows, and set RowsAffected.
-  virtual bool Execute(const std::vector<TDbParam>& Params, bool KeepResult) = 0;
+  virtual bool Execute(std::span<const TDbParam> Params, bool KeepResult) = 0;
+  // Runs a statement that returns no rows once for each of Rows rows of
+  // parameter values (Params holds them row after row): ODBC sends them as
+  // arrays of parameters, SQLite runs the statement row by row. RowsAffected
+  // is the total. Raises at the first row the database refuses; the rows
+  // before it may then have been applied.
+  virtual void ExecuteRows(std::span<const TDbParam> Params, size_t Rows) = 0;
   virtual int64_t RowsAffected() const = 0;
   // Fills Fields with the open result's columns (names, types, sizes).
   virtual void Describe(std::vector<TDbField>& Fields) = 0;

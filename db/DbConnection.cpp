@@ -6,6 +6,7 @@
 #include "db/DbError.h"
 #include "db/DbQuery.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 namespace kelvor {
 
@@ -40,6 +41,7 @@ void TDbConnection::Close() noexcept {
     q->ReleaseStatements();
   FInTransaction = false;
   FTransactionFailed = false;
+  FSavepointSet = false;
   FSession.reset();  // rolls back an open transaction
 }
 
@@ -68,6 +70,7 @@ void TDbConnection::BeginTrans() {
   FSession->Begin();
   FInTransaction = true;
   FTransactionFailed = false;
+  FSavepointSet = false;
 }
 
 namespace {
@@ -92,6 +95,7 @@ void TDbConnection::CommitTrans() {
   if (!FSession || !FInTransaction)
     throw TDbError("Unable to commit the transaction", "no transaction is active");
   FInTransaction = false;
+  FSavepointSet = false;
   const bool failed = FTransactionFailed;
   const bool ended = !FSession->TransactionOpen();
   FTransactionFailed = false;
@@ -120,7 +124,57 @@ void TDbConnection::RollbackTrans() {
   if (!FSession || !FInTransaction) return;
   FInTransaction = false;
   FTransactionFailed = false;
+  FSavepointSet = false;
   FSession->Rollback();
+}
+
+namespace {
+// The layer's one savepoint; no statement of a task names it.
+constexpr const char* kSavepointName = "kelvor_batch";
+}  // namespace
+
+bool TDbConnection::HasSavepoints() const {
+  const std::string& name = DbmsName();
+  return SameText(name, "PostgreSQL") || SameText(name, "SQLite") || IsMySqlFamily(name);
+}
+
+void TDbConnection::RunControl(const char* Sql, const char* What) {
+  try {
+    std::unique_ptr<TDbStatement> st = Session().Prepare(Sql, false);
+    st->Execute({}, false);
+  } catch (const TDbError& e) {
+    NoteStatementFailure();
+    throw TDbError(What, e.DatabaseText().empty() ? e.DriverText() : e.DatabaseText(), e.SqlState(),
+                   e.NativeCode());
+  }
+}
+
+void TDbConnection::SetSavepoint() {
+  constexpr const char* what = "Unable to set a savepoint";
+  if (!FSession || !FInTransaction) throw TDbError(what, "no transaction is active");
+  if (!HasSavepoints())
+    throw TDbError(what, "savepoints are not known for " + FSession->DbmsName());
+  if (FSavepointSet) throw TDbError(what, "a savepoint is set already");
+  CheckTransactionOpen();
+  RunControl((std::string("SAVEPOINT ") + kSavepointName).c_str(), what);
+  FSavepointSet = true;
+}
+
+void TDbConnection::ReleaseSavepoint() {
+  constexpr const char* what = "Unable to release the savepoint";
+  if (!FSession || !FInTransaction || !FSavepointSet) throw TDbError(what, "no savepoint is set");
+  CheckTransactionOpen();
+  RunControl((std::string("RELEASE SAVEPOINT ") + kSavepointName).c_str(), what);
+  FSavepointSet = false;
+}
+
+void TDbConnection::RollbackToSavepoint() {
+  constexpr const char* what = "Unable to roll back to the savepoint";
+  if (!FSession || !FInTransaction || !FSavepointSet) throw TDbError(what, "no savepoint is set");
+  if (!FSession->TransactionOpen())
+    throw TDbError(what, std::string(kEndedByDatabase) + "; the savepoint went with it");
+  RunControl((std::string("ROLLBACK TO SAVEPOINT ") + kSavepointName).c_str(), what);
+  FTransactionFailed = false;
 }
 
 void TDbConnection::NoteStatementFailure() noexcept {

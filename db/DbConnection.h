@@ -110,6 +110,25 @@ class TDbConnection {
   // drivers do not tell, so never there).
   bool TransactionEndedByDatabase() const;
 
+  // One savepoint inside the active transaction, so that part of it can be
+  // undone and done again another way after a statement failed, while what
+  // came before stays. Known for PostgreSQL, MariaDB, MySQL and SQLite
+  // (HasSavepoints); elsewhere the calls raise.
+  bool HasSavepoints() const;
+  // Marks the transaction's present state. Raises where a statement would
+  // (no transaction, or one that failed), and when a savepoint is set
+  // already (one at a time: release it first).
+  void SetSavepoint();
+  // Forgets the savepoint, keeping everything done since.
+  void ReleaseSavepoint();
+  // Undoes every change since SetSavepoint, a failed statement's included,
+  // and lets the transaction go on as if none of those statements had been
+  // sent. Raises, and the transaction stays failed, when the database cannot
+  // return to the savepoint (it ended the transaction itself: a deadlock, a
+  // lost connection, a full disk on SQLite). The savepoint stays set.
+  void RollbackToSavepoint();
+  bool SavepointSet() const { return FSavepointSet; }
+
  private:
   friend class TDbQuery;
   TDbSession& Session();                 // raises when closed
@@ -124,8 +143,11 @@ class TDbConnection {
   TLockWaitHook FLockWaitHook;
   TDbRoute FRoute;
   std::unique_ptr<TDbSession> FSession;
+  void RunControl(const char* Sql, const char* What);  // a statement of the layer's own
+
   bool FInTransaction = false;
   bool FTransactionFailed = false;
+  bool FSavepointSet = false;
   std::vector<TDbQuery*> FQueries;  // bound queries, not owned
 };
 

@@ -201,10 +201,27 @@ TDbField& TDbQuery::FieldByName(std::string_view Name) {
 }
 
 void TDbQuery::ExecSQL() {
+  Run(FParams, 1);
+}
+
+void TDbQuery::ExecSQL(std::span<const TDbParam> Params) {
+  Run(Params, 1);
+}
+
+void TDbQuery::ExecSQLRows(std::span<const TDbParam> Params, size_t Rows) {
+  Run(Params, Rows);
+}
+
+void TDbQuery::Run(std::span<const TDbParam> Params, size_t Rows) {
   Close();
+  FRowsAffected = 0;
+  if (Rows == 0) return;
   try {
     TDbStatement& st = ObtainStatement();
-    st.Execute(FParams, false);
+    if (Rows == 1)
+      st.Execute(Params, false);
+    else
+      st.ExecuteRows(Params, Rows);
     FRowsAffected = st.RowsAffected();
   } catch (const TDbError&) {
     NoteFailure();

@@ -35,6 +35,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -184,6 +185,16 @@ class TDbQuery {
 
   // Runs the statement as a command (any rows are discarded).
   void ExecSQL();
+  // The same with parameter values held elsewhere: Params takes the place
+  // of the query's own parameters, one value per placeholder in order.
+  void ExecSQL(std::span<const TDbParam> Params);
+  // Runs the statement as a command once for each of Rows rows of parameter
+  // values, Params holding them row after row (ParamCount() per row). ODBC
+  // sends the rows as arrays of parameters, in one round trip where the
+  // driver can; SQLite runs the statement row by row. Raises at the first
+  // row the database refuses (the rows before it may then have been
+  // applied); RowsAffected is the total.
+  void ExecSQLRows(std::span<const TDbParam> Params, size_t Rows);
   // Rows inserted, updated or deleted by the last ExecSQL (0 when unknown).
   int64_t RowsAffected() const { return FRowsAffected; }
 
@@ -191,6 +202,8 @@ class TDbQuery {
   friend class TDbConnection;
   void ParseText();
   TDbStatement& ObtainStatement();
+  // Runs the statement (Rows rows of Params) as a command.
+  void Run(std::span<const TDbParam> Params, size_t Rows);
   void ReleaseStatements() noexcept;  // the connection closes
   void Detached() noexcept;           // the connection is destroyed
   void NoteFailure() noexcept;

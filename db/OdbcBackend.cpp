@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
+#include <span>
 
 #include "db/DbBackend.h"
 #include "db/DbError.h"
@@ -230,6 +232,98 @@ class TOdbcSession final : public TDbSession {
   bool FInTransaction = false;
 };
 
+// How one value is declared to the driver: its C type, SQL type, column
+// size and decimal digits. The rules are the same for a single row and for
+// each row of an array of rows.
+struct TValueDecl {
+  SQLSMALLINT CType = SQL_C_CHAR;
+  SQLSMALLINT SqlType = SQL_VARCHAR;
+  SQLULEN Size = 1;
+  SQLSMALLINT Digits = 0;
+};
+
+TValueDecl DeclareValue(const TDbParam& P, const TBindValue& V, bool TextHoldsNul) {
+  TValueDecl d;
+  d.SqlType = SqlTypeOf(P.DataType());
+  switch (V.Kind) {
+    case TBindKind::Null:
+      // Declared with the size a value of its type would have: some
+      // drivers check the size of a date or time even for a NULL.
+      if (d.SqlType == SQL_TYPE_TIMESTAMP || d.SqlType == SQL_BIGINT) d.Size = 19;
+      if (d.SqlType == SQL_NUMERIC) d.Size = 18;
+      if (d.SqlType == SQL_TYPE_DATE || d.SqlType == SQL_INTEGER) d.Size = 10;
+      if (d.SqlType == SQL_TYPE_TIME) d.Size = 8;
+      if (d.SqlType == SQL_DOUBLE) d.Size = 15;
+      break;
+    case TBindKind::Integer:
+      d.CType = SQL_C_SBIGINT;
+      if (V.Integer > INT32_MAX || V.Integer < INT32_MIN) d.SqlType = SQL_BIGINT;
+      d.Size = d.SqlType == SQL_BIGINT ? 19 : 10;
+      break;
+    case TBindKind::Float:
+      d.CType = SQL_C_DOUBLE;
+      d.SqlType = SQL_DOUBLE;
+      d.Size = 15;
+      break;
+    case TBindKind::Decimal:
+      d.SqlType = SQL_NUMERIC;
+      d.Size = static_cast<SQLULEN>(V.Precision);
+      d.Digits = static_cast<SQLSMALLINT>(V.Scale);
+      break;
+    case TBindKind::Date:
+      d.CType = SQL_C_TYPE_DATE;
+      d.SqlType = SQL_TYPE_DATE;
+      d.Size = 10;
+      break;
+    case TBindKind::Time:
+      d.CType = SQL_C_TYPE_TIME;
+      d.SqlType = SQL_TYPE_TIME;
+      d.Size = 8;
+      break;
+    case TBindKind::DateTime:
+      d.CType = SQL_C_TYPE_TIMESTAMP;
+      d.SqlType = SQL_TYPE_TIMESTAMP;
+      d.Size = 19;
+      break;
+    case TBindKind::Boolean:
+      d.CType = SQL_C_BIT;
+      d.SqlType = SQL_BIT;
+      break;
+    case TBindKind::Bytes:
+      d.CType = SQL_C_BINARY;
+      d.SqlType = V.Data.size() > kLongData ? SQL_LONGVARBINARY : SQL_VARBINARY;
+      d.Size = V.Data.empty() ? 1 : V.Data.size();
+      break;
+    case TBindKind::Text:
+      if (!TextHoldsNul && V.Data.find('\0') != std::string_view::npos)
+        throw TDbError("Unable to bind parameter \"" + P.Name() + "\"",
+                       "the value holds a NUL byte, which the database's text types cannot "
+                       "hold");
+      d.SqlType = V.Data.size() > kLongData ? SQL_LONGVARCHAR : SQL_VARCHAR;
+      // The declared size stays within the short type for short values
+      // (a field length above it would ask some servers for a long type).
+      d.Size = std::max<SQLULEN>(
+          {static_cast<SQLULEN>(V.Data.size()),
+           std::min<SQLULEN>(P.Size(), V.Data.size() > kLongData ? P.Size() : kLongData), 1});
+      break;
+  }
+  return d;
+}
+
+SQL_TIMESTAMP_STRUCT StampOf(const TDateTime& W) {
+  return {static_cast<SQLSMALLINT>(W.Year),
+          static_cast<SQLUSMALLINT>(W.Month),
+          static_cast<SQLUSMALLINT>(W.Day),
+          static_cast<SQLUSMALLINT>(W.Hour),
+          static_cast<SQLUSMALLINT>(W.Minute),
+          static_cast<SQLUSMALLINT>(W.Second),
+          0};
+}
+
+// Arrays of rows are split so that the buffers of one execution stay within
+// this many bytes (a long text in one row widens its whole column).
+constexpr size_t kArrayBytes = size_t{16} << 20;
+
 }  // namespace
 
 class TOdbcStatement final : public TDbStatement {
@@ -238,16 +332,12 @@ class TOdbcStatement final : public TDbStatement {
       : FStmt(Stmt), FSql(std::move(Sql)), FPrepared(Prepared), FTextHoldsNul(TextHoldsNul) {}
   ~TOdbcStatement() override { SQLFreeHandle(SQL_HANDLE_STMT, FStmt); }
 
-  bool Execute(const std::vector<TDbParam>& Params, bool KeepResult) override {
+  bool Execute(std::span<const TDbParam> Params, bool KeepResult) override {
     CloseResult();
     FRows = 0;
-    if (!FTextHoldsNul && FSql.find('\0') != std::string::npos)
-      throw TDbError("Unable to execute statement",
-                     "the statement text holds a NUL byte, which the database cannot take");
+    CheckText();
     Bind(Params);
-    SQLRETURN rc = FPrepared
-                       ? SQLExecute(FStmt)
-                       : SQLExecDirect(FStmt, Text(FSql), static_cast<SQLINTEGER>(FSql.size()));
+    SQLRETURN rc = Run();
     if (rc == SQL_NO_DATA) return false;  // a searched UPDATE/DELETE that matched no row
     if (!Ok(rc)) ThrowOdbc(SQL_HANDLE_STMT, FStmt, "Unable to execute statement");
     if (KeepResult) {
@@ -263,12 +353,22 @@ class TOdbcStatement final : public TDbStatement {
         if (!NextResult()) return false;
       }
     }
-    // Errors of later statements of a batch only show in SQLMoreResults.
-    do {
-      SQLLEN n = 0;
-      if (Ok(SQLRowCount(FStmt, &n)) && n > 0) FRows += n;
-    } while (NextResult());
+    CountRows();
     return false;
+  }
+
+  void ExecuteRows(std::span<const TDbParam> Params, size_t Rows) override {
+    CloseResult();
+    FRows = 0;
+    const size_t columns = Rows == 0 ? 0 : Params.size() / Rows;
+    if (columns * Rows != Params.size())
+      throw TDbError("Unable to execute statement", std::to_string(Params.size()) +
+                                                        " parameter values do not make " +
+                                                        std::to_string(Rows) + " rows");
+    CheckText();
+    int64_t total = 0;
+    RunRows(Params, columns, 0, Rows, total);
+    FRows = total;
   }
 
   int64_t RowsAffected() const override { return FRows; }
@@ -330,6 +430,25 @@ class TOdbcStatement final : public TDbStatement {
     return true;
   }
 
+  void CheckText() const {
+    if (!FTextHoldsNul && FSql.find('\0') != std::string::npos)
+      throw TDbError("Unable to execute statement",
+                     "the statement text holds a NUL byte, which the database cannot take");
+  }
+
+  SQLRETURN Run() {
+    return FPrepared ? SQLExecute(FStmt)
+                     : SQLExecDirect(FStmt, Text(FSql), static_cast<SQLINTEGER>(FSql.size()));
+  }
+
+  // Errors of later statements of a batch only show in SQLMoreResults.
+  void CountRows() {
+    do {
+      SQLLEN n = 0;
+      if (Ok(SQLRowCount(FStmt, &n)) && n > 0) FRows += n;
+    } while (NextResult());
+  }
+
   struct TParamBuffer {
     SQLLEN Indicator = 0;
     union {
@@ -343,65 +462,72 @@ class TOdbcStatement final : public TDbStatement {
     TParamBuffer() : Integer(0) {}
   };
 
-  void Bind(const std::vector<TDbParam>& Params) {
-    if (FBuffers.size() < Params.size()) FBuffers.resize(Params.size());
+  // A parameter as it was last bound. Drivers read the bound buffers when
+  // the statement runs, so a parameter whose binding is unchanged (the same
+  // types and sizes, the same buffer) is not bound again: a statement of
+  // many rows of parameters runs thousands of times per run.
+  struct TBinding {
+    TValueDecl Decl;
+    SQLPOINTER Data = nullptr;
+    SQLLEN BufferLength = 0;
+    bool Valid = false;
+  };
+
+  void BindOne(SQLUSMALLINT Number, const TValueDecl& D, SQLPOINTER Data, SQLLEN BufferLength,
+               SQLLEN* Indicator, const std::string& Name) {
+    TBinding& last = FBound[Number - 1];
+    if (last.Valid && last.Decl.CType == D.CType && last.Decl.SqlType == D.SqlType &&
+        last.Decl.Size == D.Size && last.Decl.Digits == D.Digits && last.Data == Data &&
+        last.BufferLength == BufferLength)
+      return;
+    last.Valid = false;
+    SQLRETURN rc = SQLBindParameter(FStmt, Number, SQL_PARAM_INPUT, D.CType, D.SqlType, D.Size,
+                                    D.Digits, Data, BufferLength, Indicator);
+    if (!Ok(rc)) ThrowOdbc(SQL_HANDLE_STMT, FStmt, "Unable to bind parameter \"" + Name + "\"");
+    last = {D, Data, BufferLength, true};
+  }
+
+  void ForgetBindings() {
+    for (TBinding& b : FBound)
+      b.Valid = false;
+  }
+
+  void Bind(std::span<const TDbParam> Params) {
+    if (FBuffers.size() < Params.size()) {
+      // The indicators and values move: every binding must be made again.
+      FBuffers.resize(Params.size());
+      ForgetBindings();
+    }
+    if (FBound.size() < Params.size()) FBound.resize(Params.size());
     static char kEmpty[1] = {0};
     for (size_t i = 0; i < Params.size(); ++i) {
       const TDbParam& p = Params[i];
       TParamBuffer& b = FBuffers[i];
-      TBindValue v = ConvertParam(p);
-      SQLSMALLINT cType = SQL_C_CHAR, sqlType = SqlTypeOf(p.DataType());
-      SQLULEN size = 1;
-      SQLSMALLINT digits = 0;
+      const TBindValue v = ConvertParam(p);
+      const TValueDecl d = DeclareValue(p, v, FTextHoldsNul);
       SQLPOINTER data = kEmpty;
       SQLLEN bufLen = 0;
       switch (v.Kind) {
         case TBindKind::Null:
-          // Declared with the size a value of its type would have: some
-          // drivers check the size of a date or time even for a NULL.
           b.Indicator = SQL_NULL_DATA;
-          if (sqlType == SQL_TYPE_TIMESTAMP || sqlType == SQL_BIGINT) size = 19;
-          if (sqlType == SQL_NUMERIC) size = 18;
-          if (sqlType == SQL_TYPE_DATE || sqlType == SQL_INTEGER) size = 10;
-          if (sqlType == SQL_TYPE_TIME) size = 8;
-          if (sqlType == SQL_DOUBLE) size = 15;
           break;
         case TBindKind::Integer:
-          cType = SQL_C_SBIGINT;
           b.Integer = v.Integer;
-          if (v.Integer > INT32_MAX || v.Integer < INT32_MIN) sqlType = SQL_BIGINT;
-          size = sqlType == SQL_BIGINT ? 19 : 10;
           data = &b.Integer;
           b.Indicator = sizeof b.Integer;
           break;
         case TBindKind::Float:
-          cType = SQL_C_DOUBLE;
-          sqlType = SQL_DOUBLE;
-          size = 15;
           b.Float = v.Float;
           data = &b.Float;
           b.Indicator = sizeof b.Float;
           break;
-        case TBindKind::Decimal:
-          sqlType = SQL_NUMERIC;
-          size = static_cast<SQLULEN>(v.Precision);
-          digits = static_cast<SQLSMALLINT>(v.Scale);
-          data = const_cast<char*>(v.Data.data());
-          bufLen = b.Indicator = static_cast<SQLLEN>(v.Data.size());
-          break;
         case TBindKind::Date:
-          cType = SQL_C_TYPE_DATE;
-          sqlType = SQL_TYPE_DATE;
-          size = 10;
           b.Date = {static_cast<SQLSMALLINT>(v.When.Year), static_cast<SQLUSMALLINT>(v.When.Month),
                     static_cast<SQLUSMALLINT>(v.When.Day)};
           data = &b.Date;
           b.Indicator = sizeof b.Date;
           break;
         case TBindKind::Time:
-          cType = SQL_C_TYPE_TIME;
-          sqlType = SQL_TYPE_TIME;
-          size = 8;
           b.Time = {static_cast<SQLUSMALLINT>(v.When.Hour),
                     static_cast<SQLUSMALLINT>(v.When.Minute),
                     static_cast<SQLUSMALLINT>(v.When.Second)};
@@ -409,52 +535,229 @@ class TOdbcStatement final : public TDbStatement {
           b.Indicator = sizeof b.Time;
           break;
         case TBindKind::DateTime:
-          cType = SQL_C_TYPE_TIMESTAMP;
-          sqlType = SQL_TYPE_TIMESTAMP;
-          size = 19;
-          b.Stamp = {static_cast<SQLSMALLINT>(v.When.Year),
-                     static_cast<SQLUSMALLINT>(v.When.Month),
-                     static_cast<SQLUSMALLINT>(v.When.Day),
-                     static_cast<SQLUSMALLINT>(v.When.Hour),
-                     static_cast<SQLUSMALLINT>(v.When.Minute),
-                     static_cast<SQLUSMALLINT>(v.When.Second),
-                     0};
+          b.Stamp = StampOf(v.When);
           data = &b.Stamp;
           b.Indicator = sizeof b.Stamp;
           break;
         case TBindKind::Boolean:
-          cType = SQL_C_BIT;
-          sqlType = SQL_BIT;
           b.Bit = v.Integer ? 1 : 0;
           data = &b.Bit;
           b.Indicator = 1;
           break;
+        case TBindKind::Decimal:
         case TBindKind::Bytes:
-          cType = SQL_C_BINARY;
-          sqlType = v.Data.size() > kLongData ? SQL_LONGVARBINARY : SQL_VARBINARY;
-          size = v.Data.empty() ? 1 : v.Data.size();
-          if (!v.Data.empty()) data = const_cast<char*>(v.Data.data());
-          bufLen = b.Indicator = static_cast<SQLLEN>(v.Data.size());
-          break;
         case TBindKind::Text:
-          if (!FTextHoldsNul && v.Data.find('\0') != std::string_view::npos)
-            throw TDbError("Unable to bind parameter \"" + p.Name() + "\"",
-                           "the value holds a NUL byte, which the database's text types cannot "
-                           "hold");
-          sqlType = v.Data.size() > kLongData ? SQL_LONGVARCHAR : SQL_VARCHAR;
-          // The declared size stays within the short type for short values
-          // (a field length above it would ask some servers for a long type).
-          size = std::max<SQLULEN>(
-              {static_cast<SQLULEN>(v.Data.size()),
-               std::min<SQLULEN>(p.Size(), v.Data.size() > kLongData ? p.Size() : kLongData), 1});
           if (!v.Data.empty()) data = const_cast<char*>(v.Data.data());
           bufLen = b.Indicator = static_cast<SQLLEN>(v.Data.size());
           break;
       }
-      SQLRETURN rc = SQLBindParameter(FStmt, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
-                                      cType, sqlType, size, digits, data, bufLen, &b.Indicator);
+      BindOne(static_cast<SQLUSMALLINT>(i + 1), d, data, bufLen, &b.Indicator, p.Name());
+    }
+  }
+
+  // One column of an array of rows: values of one C type, column-wise.
+  struct TArrayColumn {
+    TValueDecl Decl;
+    bool AnyValue = false;  // some row holds a value (not NULL)
+    size_t Width = 0;       // bytes per element
+    std::vector<unsigned char> Data;
+    std::vector<SQLLEN> Indicators;
+  };
+
+  // Runs rows [Begin, Begin + Count) of Params, as arrays where the rows
+  // allow it. Total sums the rows affected.
+  void RunRows(std::span<const TDbParam> Params, size_t Columns, size_t Begin, size_t Count,
+               int64_t& Total) {
+    if (Count == 0) return;
+    if (Count == 1 || Columns == 0) {
+      for (size_t r = Begin; r < Begin + Count; ++r) {
+        Execute(Params.subspan(r * Columns, Columns), false);
+        Total += FRows;
+      }
+      return;
+    }
+    std::vector<TArrayColumn> cols(Columns);
+    size_t bytes = 0;
+    for (size_t c = 0; c < Columns; ++c) {
+      if (!DeclareColumn(Params, Columns, c, Begin, Count, cols[c])) {
+        // Rows whose values of one column are not all of one kind cannot
+        // share an array: one row at a time, which the database cannot
+        // tell from the array.
+        for (size_t r = Begin; r < Begin + Count; ++r) {
+          Execute(Params.subspan(r * Columns, Columns), false);
+          Total += FRows;
+        }
+        return;
+      }
+      bytes += cols[c].Width * Count;
+    }
+    if (bytes > kArrayBytes) {
+      RunRows(Params, Columns, Begin, Count / 2, Total);
+      RunRows(Params, Columns, Begin + Count / 2, Count - Count / 2, Total);
+      return;
+    }
+    for (size_t c = 0; c < Columns; ++c)
+      FillColumn(Params, Columns, c, Begin, Count, cols[c]);
+    FRows = 0;
+    std::vector<SQLUSMALLINT> status(Count, SQL_PARAM_UNUSED);
+    SQLULEN processed = 0;
+    ForgetBindings();
+    SQLSetStmtAttr(FStmt, SQL_ATTR_PARAM_BIND_TYPE,
+                   reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0);
+    SQLSetStmtAttr(FStmt, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(Count), 0);
+    SQLSetStmtAttr(FStmt, SQL_ATTR_PARAM_STATUS_PTR, status.data(), 0);
+    SQLSetStmtAttr(FStmt, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+    // Back to one row per execution whatever happens, before the arrays go.
+    struct TRestore {
+      SQLHSTMT Stmt;
+      ~TRestore() {
+        SQLSetStmtAttr(Stmt, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+        SQLSetStmtAttr(Stmt, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+        SQLSetStmtAttr(Stmt, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+        SQLFreeStmt(Stmt, SQL_RESET_PARAMS);
+      }
+    } restore{FStmt};
+    for (size_t c = 0; c < Columns; ++c) {
+      TArrayColumn& col = cols[c];
+      SQLRETURN rc =
+          SQLBindParameter(FStmt, static_cast<SQLUSMALLINT>(c + 1), SQL_PARAM_INPUT, col.Decl.CType,
+                           col.Decl.SqlType, col.Decl.Size, col.Decl.Digits, col.Data.data(),
+                           static_cast<SQLLEN>(col.Width), col.Indicators.data());
       if (!Ok(rc))
-        ThrowOdbc(SQL_HANDLE_STMT, FStmt, "Unable to bind parameter \"" + p.Name() + "\"");
+        ThrowOdbc(SQL_HANDLE_STMT, FStmt,
+                  "Unable to bind parameter \"" + Params[Begin * Columns + c].Name() + "\"");
+    }
+    SQLRETURN rc = Run();
+    if (rc != SQL_NO_DATA) {
+      if (!Ok(rc)) {
+        TDbError error = OdbcError(SQL_HANDLE_STMT, FStmt, "Unable to execute statement");
+        for (size_t r = 0; r < Count; ++r)
+          if (status[r] == SQL_PARAM_ERROR)
+            throw TDbError(error.DriverText() + " (row " + std::to_string(r + 1) + " of " +
+                               std::to_string(Count) + " sent together)",
+                           error.DatabaseText(), error.SqlState(), error.NativeCode());
+        throw error;
+      }
+      CountRows();
+    }
+    Total += FRows;
+  }
+
+  // The declaration one array column of rows [Begin, Begin + Count) takes:
+  // the widest of its values' declarations. False when the values are not
+  // all of one kind (NULL goes with any).
+  bool DeclareColumn(std::span<const TDbParam> Params, size_t Columns, size_t C, size_t Begin,
+                     size_t Count, TArrayColumn& Col) {
+    TBindKind kind = TBindKind::Null;
+    int wholeDigits = 0;
+    for (size_t r = Begin; r < Begin + Count; ++r) {
+      const TDbParam& p = Params[r * Columns + C];
+      const TBindValue v = ConvertParam(p);
+      const TValueDecl d = DeclareValue(p, v, FTextHoldsNul);
+      if (v.Kind == TBindKind::Null) {
+        if (!Col.AnyValue && r == Begin) Col.Decl = d;
+        continue;
+      }
+      if (!Col.AnyValue) {
+        kind = v.Kind;
+        Col.Decl = d;
+        Col.AnyValue = true;
+      } else if (v.Kind != kind) {
+        return false;
+      } else {
+        Col.Decl.Size = std::max(Col.Decl.Size, d.Size);
+        Col.Decl.Digits = std::max(Col.Decl.Digits, d.Digits);
+        if (d.SqlType == SQL_BIGINT || d.SqlType == SQL_LONGVARCHAR ||
+            d.SqlType == SQL_LONGVARBINARY)
+          Col.Decl.SqlType = d.SqlType;
+      }
+      if (v.Kind == TBindKind::Decimal) wholeDigits = std::max(wholeDigits, v.Precision - v.Scale);
+      if (v.Kind == TBindKind::Decimal || v.Kind == TBindKind::Text || v.Kind == TBindKind::Bytes)
+        Col.Width = std::max(Col.Width, v.Data.size());
+    }
+    if (kind == TBindKind::Decimal)
+      Col.Decl.Size = static_cast<SQLULEN>(std::max(1, wholeDigits + Col.Decl.Digits));
+    switch (kind) {
+      case TBindKind::Null:
+      case TBindKind::Decimal:
+      case TBindKind::Text:
+      case TBindKind::Bytes:
+        Col.Width = std::max<size_t>(Col.Width, 1);
+        break;
+      case TBindKind::Integer:
+        Col.Width = sizeof(int64_t);
+        break;
+      case TBindKind::Float:
+        Col.Width = sizeof(double);
+        break;
+      case TBindKind::Boolean:
+        Col.Width = 1;
+        break;
+      case TBindKind::Date:
+        Col.Width = sizeof(SQL_DATE_STRUCT);
+        break;
+      case TBindKind::Time:
+        Col.Width = sizeof(SQL_TIME_STRUCT);
+        break;
+      case TBindKind::DateTime:
+        Col.Width = sizeof(SQL_TIMESTAMP_STRUCT);
+        break;
+    }
+    return true;
+  }
+
+  void FillColumn(std::span<const TDbParam> Params, size_t Columns, size_t C, size_t Begin,
+                  size_t Count, TArrayColumn& Col) {
+    Col.Data.assign(Col.Width * Count, 0);
+    Col.Indicators.assign(Count, SQL_NULL_DATA);
+    for (size_t i = 0; i < Count; ++i) {
+      const TBindValue v = ConvertParam(Params[(Begin + i) * Columns + C]);
+      unsigned char* at = Col.Data.data() + i * Col.Width;
+      SQLLEN& ind = Col.Indicators[i];
+      switch (v.Kind) {
+        case TBindKind::Null:
+          break;
+        case TBindKind::Integer:
+          std::memcpy(at, &v.Integer, sizeof v.Integer);
+          ind = sizeof v.Integer;
+          break;
+        case TBindKind::Float:
+          std::memcpy(at, &v.Float, sizeof v.Float);
+          ind = sizeof v.Float;
+          break;
+        case TBindKind::Boolean:
+          *at = v.Integer ? 1 : 0;
+          ind = 1;
+          break;
+        case TBindKind::Date: {
+          const SQL_DATE_STRUCT d = {static_cast<SQLSMALLINT>(v.When.Year),
+                                     static_cast<SQLUSMALLINT>(v.When.Month),
+                                     static_cast<SQLUSMALLINT>(v.When.Day)};
+          std::memcpy(at, &d, sizeof d);
+          ind = sizeof d;
+          break;
+        }
+        case TBindKind::Time: {
+          const SQL_TIME_STRUCT t = {static_cast<SQLUSMALLINT>(v.When.Hour),
+                                     static_cast<SQLUSMALLINT>(v.When.Minute),
+                                     static_cast<SQLUSMALLINT>(v.When.Second)};
+          std::memcpy(at, &t, sizeof t);
+          ind = sizeof t;
+          break;
+        }
+        case TBindKind::DateTime: {
+          const SQL_TIMESTAMP_STRUCT t = StampOf(v.When);
+          std::memcpy(at, &t, sizeof t);
+          ind = sizeof t;
+          break;
+        }
+        case TBindKind::Decimal:
+        case TBindKind::Text:
+        case TBindKind::Bytes:
+          if (!v.Data.empty()) std::memcpy(at, v.Data.data(), v.Data.size());
+          ind = static_cast<SQLLEN>(v.Data.size());
+          break;
+      }
     }
   }
 
@@ -564,6 +867,7 @@ class TOdbcStatement final : public TDbStatement {
   bool FOpen = false;
   int64_t FRows = 0;
   std::vector<TParamBuffer> FBuffers;  // stable while a statement runs
+  std::vector<TBinding> FBound;        // per parameter, as last bound
   std::vector<char> FChunk;
 };
 
@@ -607,23 +911,65 @@ std::string InfoText(SQLHDBC Dbc, SQLUSMALLINT What) {
   return std::string(text, static_cast<size_t>(std::clamp<int>(len, 0, sizeof text - 1)));
 }
 
-// The OPTION (or OPTIONS) line of the data source a connection string names,
-// read from the odbc.ini files the driver manager reads it from.
-std::string DataSourceOption(const std::string& ConnectionString) {
+// The installer library keeps one process-wide configuration state; task
+// threads connect at the same time.
+std::mutex InstallerLock;
+
+// The value of Key in Section of the driver manager's odbc.ini or
+// odbcinst.ini (File), or the empty text.
+std::string ProfileText(const std::string& Section, const char* Key, const char* File) {
+  char value[512] = {0};
+  int n = SQLGetPrivateProfileString(Section.c_str(), Key, "", value, sizeof value, File);
+  if (n <= 0) return {};
+  return std::string(value, static_cast<size_t>(std::min<int>(n, sizeof value - 1)));
+}
+
+// The data source a connection string names, or the empty text.
+std::string DataSourceName(const std::string& ConnectionString) {
   std::string dsn;
   for (const auto& kv : ParseOdbcConnectionString(ConnectionString))
     if (SameText(kv.first, "DSN")) dsn = kv.second;
+  return dsn;
+}
+
+// The first of Keys the data source a connection string names has a line
+// for in odbc.ini, as the driver manager reads it; the empty text otherwise.
+std::string DataSourceLine(const std::string& ConnectionString,
+                           std::initializer_list<const char*> Keys) {
+  const std::string dsn = DataSourceName(ConnectionString);
   if (dsn.empty()) return {};
-  // The installer library keeps one process-wide configuration state; task
-  // threads connect at the same time.
-  static std::mutex InstallerLock;
   std::lock_guard<std::mutex> lock(InstallerLock);
-  for (const char* key : {"OPTION", "OPTIONS"}) {
-    char value[64] = {0};
-    int n = SQLGetPrivateProfileString(dsn.c_str(), key, "", value, sizeof value, "odbc.ini");
-    if (n > 0) return std::string(value, static_cast<size_t>(std::min<int>(n, sizeof value - 1)));
+  for (const char* key : Keys) {
+    std::string value = ProfileText(dsn, key, "odbc.ini");
+    if (!value.empty()) return value;
   }
   return {};
+}
+
+// The OPTION (or OPTIONS) line of the data source a connection string names.
+std::string DataSourceOption(const std::string& ConnectionString) {
+  return DataSourceLine(ConnectionString, {"OPTION", "OPTIONS"});
+}
+
+// The driver library a connection string leads to, as far as the
+// configuration tells: its DRIVER attribute, or else the Driver line of its
+// data source, each a library or the name of a driver in odbcinst.ini.
+std::string DriverLibrary(const std::string& ConnectionString) {
+  std::string driver;
+  for (const auto& kv : ParseOdbcConnectionString(ConnectionString))
+    if (SameText(kv.first, "DRIVER")) driver = kv.second;
+  std::lock_guard<std::mutex> lock(InstallerLock);
+  if (driver.empty()) {
+    const std::string dsn = DataSourceName(ConnectionString);
+    if (!dsn.empty()) driver = ProfileText(dsn, "Driver", "odbc.ini");
+  }
+  if (driver.empty() || driver.find('/') != std::string::npos) return driver;
+  return ProfileText(driver, "Driver", "odbcinst.ini");
+}
+
+// psqlodbcw.so, psqlodbca.so, PSQLODBC35W.DLL.
+bool IsPsqlodbc(std::string_view Driver) {
+  return LowerCase(Driver).find("psqlodbc") != std::string::npos;
 }
 
 // The text of the first column of the first row of Sql, run on a connection
@@ -684,15 +1030,25 @@ std::unique_ptr<TDbSession> OpenOdbcSession(const TDbRoute& Route, const TDbOpen
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     throw error;
   };
-  if (!Ok(DriverConnect(dbc, Route.OdbcConnectionString))) fail();
+  // psqlodbc's level of rollback on errors is fixed when the connection is
+  // made: set where the configuration shows the driver, checked below.
+  std::string first = Route.OdbcConnectionString;
+  if (IsPsqlodbc(DriverLibrary(first)))
+    AddPsqlodbcRollbackLevel(first, DataSourceLine(first, {"Protocol"}));
+  if (!Ok(DriverConnect(dbc, first))) fail();
   std::string dbms = InfoText(dbc, SQL_DBMS_NAME);
   // MariaDB and MySQL count an UPDATE that matches a row without changing it
   // as 0 rows, where every other database counts 1; update-then-insert would
   // then insert the unchanged row again. The found-rows flag is fixed when
   // the connection is made, so connect once more with it added to the data
-  // source's own options.
-  std::string again = Route.OdbcConnectionString;
-  if (IsMySqlFamily(dbms) && AddFoundRowsOption(again, DataSourceOption(again))) {
+  // source's own options. The same for psqlodbc's rollback level where the
+  // configuration did not show the driver.
+  std::string again = first;
+  bool reconnect = IsMySqlFamily(dbms) && AddFoundRowsOption(again, DataSourceOption(again));
+  if (IsPsqlodbc(InfoText(dbc, SQL_DRIVER_NAME)) &&
+      AddPsqlodbcRollbackLevel(again, DataSourceLine(again, {"Protocol"})))
+    reconnect = true;
+  if (reconnect) {
     SQLDisconnect(dbc);
     if (!Ok(DriverConnect(dbc, again))) fail();
   }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "db/DbBackend.h"
@@ -208,7 +209,7 @@ class TSqliteStatement final : public TDbStatement {
 
   // Runs the statements of the text in order. Open stops at the first one
   // that returns rows and leaves its result open; ExecSQL runs them all.
-  bool Execute(const std::vector<TDbParam>& Params, bool KeepResult) override {
+  bool Execute(std::span<const TDbParam> Params, bool KeepResult) override {
     CloseResult();
     FRows = 0;
     FResult = nullptr;
@@ -239,6 +240,22 @@ class TSqliteStatement final : public TDbStatement {
     }
     if (used != Params.size()) ThrowCountMismatch(Params.size());
     return false;
+  }
+
+  // The statement is compiled and runs in process: row by row costs no
+  // round trips.
+  void ExecuteRows(std::span<const TDbParam> Params, size_t Rows) override {
+    const size_t perRow = Rows == 0 ? 0 : Params.size() / Rows;
+    if (perRow * Rows != Params.size())
+      throw TDbError("Unable to execute statement", std::to_string(Params.size()) +
+                                                        " parameter values do not make " +
+                                                        std::to_string(Rows) + " rows");
+    int64_t total = 0;
+    for (size_t r = 0; r < Rows; ++r) {
+      Execute(Params.subspan(r * perRow, perRow), false);
+      total += FRows;
+    }
+    FRows = total;
   }
 
   int64_t RowsAffected() const override { return FRows; }
@@ -319,7 +336,7 @@ class TSqliteStatement final : public TDbStatement {
     return K < FChain.size() ? FChain[K] : nullptr;
   }
 
-  void Bind(sqlite3_stmt* st, const std::vector<TDbParam>& Params, size_t First,
+  void Bind(sqlite3_stmt* st, std::span<const TDbParam> Params, size_t First,
             sqlite3_destructor_type Keep) {
     const int count = sqlite3_bind_parameter_count(st);
     size_t p = First;
@@ -444,6 +461,11 @@ std::unique_ptr<TDbStatement> TSqliteSession::Prepare(const std::string& Sql, bo
 std::unique_ptr<TDbSession> OpenSqliteSession(const TDbRoute& Route,
                                               const TDbOpenOptions& Options) {
   const std::string what = "Unable to open " + Route.Description;
+  // SQLite keeps statistics of its memory under one process-wide lock taken
+  // at every allocation; nothing here reads them. Possible only before
+  // SQLite is first used (later it is refused, harmlessly).
+  static std::once_flag noMemoryStatistics;
+  std::call_once(noMemoryStatistics, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
   sqlite3* db = nullptr;
   // NOMUTEX: a connection is used by one thread at a time.
   int rc = sqlite3_open_v2(Route.FilePath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,

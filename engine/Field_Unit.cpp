@@ -1,7 +1,9 @@
 #include "engine/Field_Unit.h"
 
+#include <algorithm>
 #include <stdexcept>
 
+#include "db/DbQuery.h"
 #include "db/DbValueText.h"
 #include "platform/Clock.h"
 #include "platform/Text.h"
@@ -269,7 +271,11 @@ void TObuFields::CheckDates(bool Keys) const {
     const TValueKind kind = ValueKindOf(Column(i).DataType);
     if (kind != TValueKind::Date && kind != TValueKind::DateTime) continue;
     const TObuFieldRef f = GetItem(i);
-    if ((Keys && f.IsKey) || !TrimText(f.Value).empty()) ParseOrThrow(f);
+    // A value that trims to nothing is written as NULL, unparsed.
+    if ((Keys && f.IsKey) || std::any_of(f.Value.begin(), f.Value.end(), [](char c) {
+          return static_cast<unsigned char>(c) > ' ';
+        }))
+      ParseOrThrow(f);
   }
 }
 
@@ -416,16 +422,25 @@ std::string TObuFields::BuildParamKeyCondition() const {
 }
 
 std::string TObuFields::BuildParamInsertSql(std::string_view Table) const {
-  std::string names, params;
+  return BuildParamInsertHead(Table) + BuildParamInsertRow();
+}
+
+std::string TObuFields::BuildParamInsertHead(std::string_view Table) const {
+  std::string names;
   for (int i = 0; i < Count(); ++i) {
-    if (i > 0) {
-      names += ',';
-      params += ',';
-    }
+    if (i > 0) names += ',';
     names += Column(i).FieldName;
+  }
+  return "insert into " + TrimText(Table) + "(" + names + ")values";
+}
+
+std::string TObuFields::BuildParamInsertRow() const {
+  std::string params;
+  for (int i = 0; i < Count(); ++i) {
+    if (i > 0) params += ',';
     params += ':' + Column(i).FieldName;
   }
-  return "insert into " + TrimText(Table) + "(" + names + ")values(" + params + ")";
+  return "(" + params + ")";
 }
 
 std::string TObuFields::BuildParamUpdateSql(std::string_view Table) const {
@@ -440,6 +455,50 @@ std::string TObuFields::BuildParamUpdateSql(std::string_view Table) const {
   std::string r = "update " + std::string(Table) + " set " + set;
   if (!where.empty()) r += " where " + where;
   return r;
+}
+
+// ---------------------------------------------------------------------------
+// Parameters
+
+void FillParameter(TDbParam& P, const TObuFieldRef& F, bool ForInsert) {
+  P.SetDataType(F.DataType);
+  P.SetSize(F.Size);
+  if (F.IsNull) {
+    P.Clear();
+    return;
+  }
+  const TValueKind kind = ValueKindOf(F.DataType);
+  if (!ForInsert) {
+    P.SetValue(F.Value);
+    if (kind == TValueKind::LargeObject)
+      P.LoadFromBytes(F.BlobData.data(), F.BlobData.size(), F.DataType);
+    return;
+  }
+  switch (kind) {
+    case TValueKind::Date:
+    case TValueKind::DateTime:
+      if (F.Value.empty())
+        P.Clear();
+      else
+        P.SetValue(F.Value);
+      break;
+    case TValueKind::LargeObject:
+      // Bytes are the value, none at all an empty one.
+      P.LoadFromBytes(F.BlobData.data(), F.BlobData.size(), F.DataType);
+      break;
+    case TValueKind::Plain:
+      P.SetValue(F.Value);
+      break;
+  }
+}
+
+void BindKey(TDbParam& P, const TObuFieldRef& F) {
+  P.SetDataType(F.DataType);
+  P.SetSize(F.Size);
+  if (ValueKindOf(F.DataType) == TValueKind::LargeObject)
+    P.LoadFromBytes(F.BlobData.data(), F.BlobData.size(), F.DataType);
+  else
+    P.SetValue(F.Value);
 }
 
 }  // namespace kelvor

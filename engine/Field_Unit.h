@@ -35,6 +35,8 @@
 
 namespace kelvor {
 
+class TDbParam;
+
 // A value that cannot be converted (a date that does not parse). The message
 // names the column and the value.
 class TConvertError : public std::runtime_error {
@@ -132,6 +134,9 @@ class TObuFields {
                              bool BackslashEscapes = false) const;
   std::string BuildKeyCondition(int DbType, bool BackslashEscapes = false) const;
   std::string BuildParamInsertSql(std::string_view Table) const;
+  // The two parts of that text: "insert into T(a,b)values" and "(:a,:b)".
+  std::string BuildParamInsertHead(std::string_view Table) const;
+  std::string BuildParamInsertRow() const;
   // "update T set a= :a,b= :b where k= :k": the text is the same for every
   // record of a layout, so it is compiled once per run.
   std::string BuildParamUpdateSql(std::string_view Table) const;
@@ -179,5 +184,14 @@ class TObuFields {
   // End offset of each slot; kBlobBit marks bytes, kNullBit a NULL.
   std::vector<uint32_t> FEnds;
 };
+
+// A field's value as a statement parameter of the parameterised texts:
+// ForInsert by the INSERT's rules (a date kind without a value text is NULL,
+// a large object is its bytes), else by those of the UPDATE's SET part.
+void FillParameter(TDbParam& P, const TObuFieldRef& F, bool ForInsert);
+// A key value as the key comparison takes it: with its type, and with its
+// text even when the field is NULL, since a key term reads a NULL as the
+// empty text (a NULL key finds the row whose key is '').
+void BindKey(TDbParam& P, const TObuFieldRef& F);
 
 }  // namespace kelvor

@@ -186,18 +186,6 @@ class TMirrorCondition {
   std::vector<std::string> FValues;
 };
 
-// A key value as the key comparison takes it: with its type, and with its
-// text even when the field is NULL, since a key term reads a NULL as the
-// empty text (a NULL key finds the row whose key is '').
-void BindKey(TDbParam& P, const TObuFieldRef& F) {
-  P.SetDataType(F.DataType);
-  P.SetSize(F.Size);
-  if (ValueKindOf(F.DataType) == TValueKind::LargeObject)
-    P.LoadFromBytes(F.BlobData.data(), F.BlobData.size(), F.DataType);
-  else
-    P.SetValue(F.Value);
-}
-
 bool HasKeyField(const TFieldMapCollections& Maps) {
   for (int i = 0; i < Maps.Count(); ++i)
     if (Maps.GetItem(i)->IsKey) return true;
@@ -319,15 +307,22 @@ bool TKelvorOperationHandler::MaySend(std::string_view Sql) {
 }
 
 void TKelvorOperationHandler::NoteSent(TDbQuery& Query) {
+  const int n = Query.ParamCount();
+  NoteSent(Query.SQL(),
+           n == 0 ? std::span<const TDbParam>()
+                  : std::span<const TDbParam>(&Query.Param(0), static_cast<size_t>(n)),
+           &Query == &SourceQuery);
+}
+
+void TKelvorOperationHandler::NoteSent(const std::string& Sql, std::span<const TDbParam> Params,
+                                       bool OnSource) {
   ++FSentCount;
   if (FSent.size() >= KeepStatements) return;
   TSentStatement sent;
-  sent.OnSource = &Query == &SourceQuery;
-  sent.Sql = Query.SQL();
-  for (int i = 0; i < Query.ParamCount(); ++i) {
-    const TDbParam& p = Query.Param(i);
-    sent.Values += (i == 0 ? ":" : ", :") + p.Name() + "=" + ShownValue(p);
-  }
+  sent.OnSource = OnSource;
+  sent.Sql = Sql;
+  for (size_t i = 0; i < Params.size(); ++i)
+    sent.Values += (i == 0 ? ":" : ", :") + Params[i].Name() + "=" + ShownValue(Params[i]);
   FSent.push_back(std::move(sent));
 }
 
@@ -453,18 +448,26 @@ bool TKelvorOperationHandler::ContinueAfterItem(size_t Index, size_t Total) {
 bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query,
                                               const std::vector<std::string>& Statements,
                                               TBatchRows Counted) {
-  if (Statements.empty()) return false;
+  return RunLiteralBatch(
+      Connection, Query, Statements.size(), [&](size_t I) { return Statements[I]; }, Counted);
+}
+
+bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query,
+                                              size_t Count,
+                                              const std::function<std::string(size_t)>& Statement,
+                                              TBatchRows Counted) {
+  if (Count == 0) return false;
   if (Connection.InTransaction()) {
     WriteLog("execute transaction error,info:a transaction is open already" + MissionTag());
     return false;
   }
-  if (!MaySend(Statements.front())) return false;
+  if (!MaySend(Statement(0))) return false;
   try {
     Connection.BeginTrans();
     bool ok = true;
     TRunCounts applied;
-    for (size_t i = 0; i < Statements.size(); ++i) {
-      const std::string& line = Statements[i];
+    for (size_t i = 0; i < Count; ++i) {
+      const std::string line = Statement(i);
       int64_t rows = 0;
       if (!line.empty() &&
           ExecOn(Query, line, Counted == TBatchRows::NotCounted ? nullptr : &rows) != 0) {
@@ -489,7 +492,7 @@ bool TKelvorOperationHandler::RunLiteralBatch(TDbConnection& Connection, TDbQuer
             break;
         }
       }
-      if (!ContinueAfterItem(i, Statements.size())) {
+      if (!ContinueAfterItem(i, Count)) {
         ok = false;
         break;
       }
@@ -591,40 +594,11 @@ void TKelvorOperationHandler::FillParameters(const TObuFields& Record, bool ForI
     TDbParam& p = DestinationQuery.Param(i);
     const int index = FParamMap[static_cast<size_t>(i)];
     const TObuFieldRef f = index < 0 ? TObuFieldRef{} : Record.GetItem(index);
-    if (!ForInsert && f.IsKey) {
+    if (!ForInsert && f.IsKey)
       // The WHERE part: the key compares as its key term would.
       BindKey(p, f);
-      continue;
-    }
-    p.SetDataType(f.DataType);
-    p.SetSize(f.Size);
-    if (f.IsNull) {
-      p.Clear();
-      continue;
-    }
-    const TValueKind kind = ValueKindOf(f.DataType);
-    if (!ForInsert) {
-      p.SetValue(f.Value);
-      if (kind == TValueKind::LargeObject)
-        p.LoadFromBytes(f.BlobData.data(), f.BlobData.size(), f.DataType);
-      continue;
-    }
-    switch (kind) {
-      case TValueKind::Date:
-      case TValueKind::DateTime:
-        if (f.Value.empty())
-          p.Clear();
-        else
-          p.SetValue(f.Value);
-        break;
-      case TValueKind::LargeObject:
-        // Bytes are the value, none at all an empty one.
-        p.LoadFromBytes(f.BlobData.data(), f.BlobData.size(), f.DataType);
-        break;
-      case TValueKind::Plain:
-        p.SetValue(f.Value);
-        break;
-    }
+    else
+      FillParameter(p, f, ForInsert);
   }
 }
 
@@ -941,9 +915,24 @@ void TKelvorOperationHandler::LoadCheckKeys() {
 }
 
 bool TKelvorOperationHandler::IsKnownKey(const TObuFields& Record) const {
+  if (FCheckKeyIndex.empty()) return false;
   const std::string key = Record.KeyText();
   if (key.empty()) return false;
   return FCheckKeyIndex.count(LowerCase(key)) > 0;
+}
+
+void TKelvorOperationHandler::BuildRecordTemplate(TObuFields& Template) {
+  const TFieldMapCollections& maps = CurrentTask->FieldMaps;
+  for (int i = 0; i < maps.Count(); ++i) {
+    const TFieldMap& m = *maps.GetItem(i);
+    TObuField f;
+    TDbField* column = SourceQuery.FindField(m.Src);
+    f.DataType = column ? column->DataType() : ftString;
+    f.FieldName = m.Dst;
+    f.Size = static_cast<uint32_t>(m.FieldLen);
+    f.IsKey = m.IsKey;
+    Template.Add(f);
+  }
 }
 
 std::unique_ptr<TObuRec> TKelvorOperationHandler::LoadSourceRecords(const std::string& Command,
@@ -954,17 +943,7 @@ std::unique_ptr<TObuRec> TKelvorOperationHandler::LoadSourceRecords(const std::s
   FKnownRecords.Clear();
   bool failed = false;
   try {
-    const TFieldMapCollections& maps = CurrentTask->FieldMaps;
-    for (int i = 0; i < maps.Count(); ++i) {
-      const TFieldMap& m = *maps.GetItem(i);
-      TObuField f;
-      TDbField* column = SourceQuery.FindField(m.Src);
-      f.DataType = column ? column->DataType() : ftString;
-      f.FieldName = m.Dst;
-      f.Size = static_cast<uint32_t>(m.FieldLen);
-      f.IsKey = m.IsKey;
-      records->Template.Add(f);
-    }
+    BuildRecordTemplate(records->Template);
     // The value of each field comes from the source column named like the
     // field's destination column; those columns are found at the first row.
     std::vector<TDbField*> columns;
@@ -1167,9 +1146,10 @@ bool TKelvorOperationHandler::Execute(TKelvorInstance& Task, TRunEnd End) {
 
   bool result = false;
   std::unique_ptr<TObuRec> records;
+  const bool batched = copies && AppliesInBatches(Task);
   if (copies) {
     PostProgress("begin to open record...");
-    records = LoadSourceRecords(ExpandNowMacro(Task.FieldMaps.GetCommand()));
+    if (!batched) records = LoadSourceRecords(ExpandNowMacro(Task.FieldMaps.GetCommand()));
   } else if (op == opScriptOnDestination || op == opScriptOnSource) {
     result = RunCommandScript(Task);
   } else {
@@ -1179,9 +1159,10 @@ bool TKelvorOperationHandler::Execute(TKelvorInstance& Task, TRunEnd End) {
 
   try {
     if (records) PostProgress("record count:" + std::to_string(records->Count()));
-    if (copies) {
-      if (records) result = CopyRecords(Task, *records);
-    }
+    if (batched)
+      result = CopyRecordsInBatches(Task);
+    else if (copies && records)
+      result = CopyRecords(Task, *records);
     if (result)
       Task.SetExecuted(true);
     else

@@ -6,13 +6,17 @@
 // MessageChannel and calls Execute with the task; Execute reads the source,
 // builds the statements for the destination's SQL dialect and applies them in
 // one destination transaction that commits only when every statement
-// succeeded. Statement operations catch every database error, write the
+// succeeded (on the databases the batched apply knows, reading and applying
+// a batch of records at a time). Statement operations catch every database error, write the
 // log line and answer 0 or -1; nothing here raises to the daemon.
 //
 // Once a statement of a run has failed, no further statement of that run is
 // sent (each statement operation refuses with a log line): after a failure
 // the database may have ended the transaction, and what follows would run
-// outside it. Every reason that ends a run is written to the log.
+// outside it. Every reason that ends a run is written to the log. The one
+// exception is the batched apply (uKelvorBatch.cpp): a batch the database
+// refused is undone back to its savepoint and sent again record by record,
+// to find the record that fails.
 //
 // A run ends each of its transactions (the apply, the validations, the
 // mirror's delete, a script) in one place: it commits there, or, in a dry
@@ -22,7 +26,9 @@
 
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -38,6 +44,8 @@
 namespace kelvor {
 
 class TBroadMessage;
+class TDbError;
+class TDbInsertBatch;
 
 // Sql as a log line shows it: texts over 4 KB are cut (never inside a UTF-8
 // character) and followed by a note of their full length.
@@ -139,6 +147,10 @@ class TKelvorOperationHandler {
   int64_t SentCount() const { return FSentCount; }
   const std::vector<TSentStatement>& SentStatements() const { return FSent; }
   size_t KeepStatements = 0;  // set before Execute; normal runs keep none
+  // Records read and applied together where a run applies them in batches
+  // (a destination reached through parameters whose database this program
+  // knows); each batch runs under a savepoint of its own.
+  size_t BatchRows = 5000;
   static std::string ExpandNowMacro(std::string_view Text);
   void LoadCheckKeys();
   bool IsKnownKey(const TObuFields& Record) const;
@@ -171,6 +183,10 @@ class TKelvorOperationHandler {
   bool RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query,
                        const std::vector<std::string>& Statements,
                        TBatchRows Counted = TBatchRows::NotCounted);
+  // The same with the statements made one at a time as they are sent.
+  bool RunLiteralBatch(TDbConnection& Connection, TDbQuery& Query, size_t Count,
+                       const std::function<std::string(size_t)>& Statement,
+                       TBatchRows Counted = TBatchRows::NotCounted);
   // Ends a transaction whose statements all succeeded as the run ends them:
   // commits, or in a dry run rolls back. Raises as CommitTrans does, also
   // when the database ended the transaction by itself (a script's own
@@ -179,6 +195,8 @@ class TKelvorOperationHandler {
   // Counts a statement about to be sent on Query and keeps it while fewer
   // than KeepStatements are kept; call it with the parameters bound.
   void NoteSent(TDbQuery& Query);
+  // The same for a text whose values are held elsewhere (a batch of rows).
+  void NoteSent(const std::string& Sql, std::span<const TDbParam> Params, bool OnSource);
   bool RunCommandScript(TKelvorInstance& Task);
   bool CopyRecords(TKelvorInstance& Task, TObuRec& Records);
   void FillParameters(const TObuFields& Record, bool ForInsert);
@@ -198,6 +216,37 @@ class TKelvorOperationHandler {
   bool DeleteRowsWithoutSourceKey(TObuRec& Records, int64_t& Deleted);
   // The same in a transaction of its own.
   bool RunKeyDeleteBatch(TObuRec& Records);
+  // The batched apply (uKelvorBatch.cpp): whether Task's run takes it, and
+  // the run itself, reading and applying a chunk of records at a time.
+  struct TBatchRun;
+  bool AppliesInBatches(const TKelvorInstance& Task) const;
+  bool CopyRecordsInBatches(TKelvorInstance& Task);
+  // The rows of Command, for the progress lines; -1 when they cannot be counted.
+  int64_t CountSourceRows(const std::string& Command);
+  // One field per mapping of the current task, typed by the open source result.
+  void BuildRecordTemplate(TObuFields& Template);
+  // Reads the next chunk of source rows, at most BatchRows of them; false
+  // when there was none left.
+  bool ReadChunk(TBatchRun& Run, TObuFields& Scratch, const std::vector<TDbField*>& Columns);
+  bool BeginBatchRun(TBatchRun& Run, const TObuFields& Layout);
+  bool FinishBatchRun(TBatchRun& Run);
+  // Applies the chunk read; its counts join the run's when it is through.
+  bool ApplyChunk(TBatchRun& Run);
+  bool ApplyChunkOnce(TBatchRun& Run);
+  bool InsertChunk(TBatchRun& Run);
+  bool StageChunk(TBatchRun& Run);
+  bool ApplyChunkRowByRow(TBatchRun& Run);
+  // After a batch the database refused: back to the chunk's savepoint and
+  // record by record; false when a record fails or the savepoint is gone.
+  bool RedoChunkRowByRow(TBatchRun& Run, const std::string& Sql, const TDbError& Error);
+  bool AddChunkKeys(TBatchRun& Run);
+  bool FlushRows(TBatchRun& Run, TDbInsertBatch& Batch);
+  // After each round trip: false when the task must stop.
+  bool KeepGoing(TBatchRun& Run);
+  // After each chunk: "applied N of M" at every ten thousand rows, and
+  // after the Last one.
+  void ReportProgress(TBatchRun& Run, bool Last);
+  static void FillInsertRow(TDbParam* Params, const TObuFields& Record);
   // After item Index of a batch of Total: false when the task must stop
   // (the stopped line is posted); posts a progress line now and then.
   bool ContinueAfterItem(size_t Index, size_t Total);

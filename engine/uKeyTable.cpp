@@ -115,14 +115,22 @@ std::string TKeyTable::CreateStatement() const {
 }
 
 std::string TKeyTable::InsertStatement(size_t Rows) const {
-  std::string row;
-  for (const TKeyColumn& k : FKeys)
-    row += (row.empty() ? "(:" : ",:") + k.Name;
-  row += ")";
-  std::string r = "insert into " + Name() + "(" + ColumnList() + ") values";
+  const std::string row = InsertRow();
+  std::string r = InsertHead();
   for (size_t i = 0; i < Rows; ++i)
     r += (i == 0 ? "" : ",") + row;
   return r;
+}
+
+std::string TKeyTable::InsertHead() const {
+  return "insert into " + Name() + "(" + ColumnList() + ") values";
+}
+
+std::string TKeyTable::InsertRow() const {
+  std::string row;
+  for (const TKeyColumn& k : FKeys)
+    row += (row.empty() ? "(:" : ",:") + k.Name;
+  return row + ")";
 }
 
 std::vector<std::string> TKeyTable::AnalyzeStatements() const {

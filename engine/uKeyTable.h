@@ -58,6 +58,10 @@ class TKeyTable {
   std::string CreateStatement() const;
   // "insert into <keys>(k,j) values(:k,:j),(:k,:j),..." with Rows rows.
   std::string InsertStatement(size_t Rows) const;
+  // Its two parts, "insert into <keys>(k,j) values" and "(:k,:j)", for a
+  // TDbInsertBatch.
+  std::string InsertHead() const;
+  std::string InsertRow() const;
   // Statements that let the planner see the filled table (may be none).
   std::vector<std::string> AnalyzeStatements() const;
   std::vector<std::string> DeleteStatements() const;

@@ -139,7 +139,8 @@ TEST_F(KelvordPgTest, DryRunLeavesBothTablesAsTheyWere) {
        "",
        true,
        {R"(rows read +3\n)", R"(skipped by the pre-check +1\n)", R"(inserted +2\n)",
-        R"(1\. destination: insert into \w+\(id,name\)values\(:id,:name\)\n +values: :id=1, :name='Anna'\n)"}},
+        // One INSERT carries both rows.
+        R"(1\. destination: insert into \w+\(id,name\)values\(:id,:name\),\(:id,:name\)\n +values: :id=1, :name='Anna', :id=3, :name='O''Brien'\n)"}},
       {"pg_upsert", opUpdateThenInsert, "", false, {R"(inserted +2\n)", R"(updated +1\n)"}},
       {"pg_update",
        opUpdate,

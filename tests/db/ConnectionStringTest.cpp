@@ -98,6 +98,34 @@ TEST(ConnectionStringTest, FoundRowsIsAddedToTheOptionInForce) {
   EXPECT_EQ(items, (TKeyValueList{{"DRIVER", "a;b}"}, {"PWD", ""}, {"Port", " 1"}}));
 }
 
+// psqlodbc's level of rollback on errors: the layer's own unless the user
+// set the attribute, in the connection string (providers.ini) or in the data
+// source.
+TEST(ConnectionStringTest, PsqlodbcRollbackLevelIsAddedUnlessSetAlready) {
+  struct TCase {
+    const char* ConnectionString;
+    const char* DataSourceProtocol;
+    const char* Want;  // nullptr: unchanged
+  };
+  const TCase cases[] = {
+      {"DSN=pg;UID=u;", "", "DSN=pg;UID=u;Protocol=7.4-0;"},
+      {"DSN=pg", "", "DSN=pg;Protocol=7.4-0;"},
+      {"DRIVER={PostgreSQL Unicode};Server=h;", "  ",
+       "DRIVER={PostgreSQL Unicode};Server=h;"
+       "Protocol=7.4-0;"},
+      {"DSN=pg;protocol=7.4-2;", "", nullptr},
+      {"DSN=pg;A1=7.4;", "", nullptr},
+      {"DSN=pg;", "7.4-2", nullptr},
+      {"DSN=pg;PWD={Protocol=1};", "", "DSN=pg;PWD={Protocol=1};Protocol=7.4-0;"},
+  };
+  for (const TCase& c : cases) {
+    std::string cs = c.ConnectionString;
+    EXPECT_EQ(AddPsqlodbcRollbackLevel(cs, c.DataSourceProtocol), c.Want != nullptr)
+        << c.ConnectionString << " with " << c.DataSourceProtocol;
+    EXPECT_EQ(cs, c.Want ? c.Want : c.ConnectionString);
+  }
+}
+
 TEST(ProviderSettingsTest, ReadsSectionsDriversAndAttributes) {
   auto s = TProviderSettings::FromText(
       "; comment\r\n# another\r\nstray=1\r\n[SQLServer]\r\n Driver = PostgreSQL Unicode \r\n"

@@ -81,6 +81,26 @@ TDbTestHome::~TDbTestHome() {
   SetProgramFolder(FOldProgramFolder);
 }
 
+TDataSourceScope::TDataSourceScope(const TDbTestHome& Home, const std::string& Base,
+                                   const std::string& Name, const std::string& Lines)
+    : FOld(std::getenv("ODBCINI") ? std::getenv("ODBCINI") : "") {
+  const std::string text = ReadFileOrEmpty(FOld);
+  const std::string head = "[" + Base + "]";
+  size_t begin = text.find(head);
+  EXPECT_NE(begin, std::string::npos) << "no section " << head << " in " << FOld;
+  if (begin == std::string::npos) begin = text.size();
+  size_t end = text.find("\n[", begin);
+  if (end == std::string::npos) end = text.size();
+  const std::string body = text.substr(begin + head.size(), end - begin - head.size());
+  const std::string path = Home.Root() + "odbc.ini";
+  WriteFileOrDie(path, text + "\n[" + Name + "]" + body + "\n" + Lines + "\n");
+  setenv("ODBCINI", path.c_str(), 1);
+}
+
+TDataSourceScope::~TDataSourceScope() {
+  setenv("ODBCINI", FOld.c_str(), 1);
+}
+
 void TDbTestHome::WriteProvidersIni(const std::string& Text) const {
   WriteFileOrDie(Root() + "conf/providers.ini", Text);
 }

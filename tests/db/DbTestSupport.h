@@ -112,6 +112,22 @@ std::string MariadbOdbcConnectionString(
     const std::string& Password = MariaEnv("KELVOR_MARIADB_PASSWORD"));
 // The sqlserver type; with a providers.ini routed to MariaDB it reaches MariaDB.
 std::string MariadbSqlServerConnectionString();
+// A copy of the data source Base (from the driver manager's odbc.ini, as
+// ODBCINI names it) under the name Name with Lines added, written beside the
+// original into Home's folder and made the driver manager's odbc.ini for the
+// scope's lifetime.
+class TDataSourceScope {
+ public:
+  TDataSourceScope(const TDbTestHome& Home, const std::string& Base, const std::string& Name,
+                   const std::string& Lines);
+  ~TDataSourceScope();
+  TDataSourceScope(const TDataSourceScope&) = delete;
+  TDataSourceScope& operator=(const TDataSourceScope&) = delete;
+
+ private:
+  std::string FOld;
+};
+
 // A task's settings for a SQLite file (the access type, absolute path).
 TSyncDataSource SqliteDataSource(const std::string& Path);
 

@@ -2,8 +2,6 @@
 // the odbc type through its data source; and what only MariaDB and MySQL
 // need: the found-rows option added to whatever options a data source sets.
 // (A server killed in a transaction is in MariadbKillTest.cpp.)
-#include <cstdlib>
-
 #include "DbBackendHarness.h"
 
 namespace kelvor::test {
@@ -11,33 +9,6 @@ namespace kelvor::test {
 INSTANTIATE_TEST_SUITE_P(Mariadb, DbBackendTest, ::testing::Values(TDbSide::MariaOdbc), TestDbName);
 
 namespace {
-
-// The test server's odbc.ini plus a copy of its data source under another
-// name with lines of its own, made the driver manager's odbc.ini for the
-// scope's lifetime.
-class TDataSourceScope {
- public:
-  TDataSourceScope(const TDbTestHome& Home, const std::string& Name, const std::string& Lines)
-      : FOld(MariaEnv("ODBCINI")) {
-    const std::string text = ReadFileOrEmpty(FOld);
-    const std::string head = "[" + MariaEnv("KELVOR_MARIADB_DSN") + "]";
-    size_t begin = text.find(head);
-    EXPECT_NE(begin, std::string::npos) << "no section " << head << " in " << FOld;
-    if (begin == std::string::npos) begin = text.size();
-    size_t end = text.find("\n[", begin);
-    if (end == std::string::npos) end = text.size();
-    const std::string body = text.substr(begin + head.size(), end - begin - head.size());
-    const std::string path = Home.Root() + "odbc.ini";
-    WriteFileOrDie(path, text + "\n[" + Name + "]" + body + "\n" + Lines + "\n");
-    setenv("ODBCINI", path.c_str(), 1);
-  }
-  ~TDataSourceScope() { setenv("ODBCINI", FOld.c_str(), 1); }
-  TDataSourceScope(const TDataSourceScope&) = delete;
-  TDataSourceScope& operator=(const TDataSourceScope&) = delete;
-
- private:
-  std::string FOld;
-};
 
 class MariadbTest : public ::testing::Test {
  protected:
@@ -91,7 +62,7 @@ TEST_F(MariadbTest, UnchangedRowCountsAsMatchedAndOtherOptionBitsStay) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
     const std::string copy = UniqueName("kelvor_maria_");
-    TDataSourceScope scope(*Home, copy, c.DataSourceLines);
+    TDataSourceScope scope(*Home, dsn, copy, c.DataSourceLines);
     Home->WriteProvidersIni(c.ProvidersIni);
     TDbConnection conn;
     conn.SetConnectionString(c.ConnectionString.empty() ? ConnectionStringFor(copy)

@@ -3,7 +3,11 @@
 // PostgreSQL driver by providers.ini; and what needs a real server: failed
 // logins, routing and a killed connection. (Passwords holding ";", quotes and
 // braces are shown by the engine's tests, which build the strings.)
+#include <filesystem>
+#include <vector>
+
 #include "DbBackendHarness.h"
+#include "platform/Text.h"
 
 namespace kelvor::test {
 
@@ -72,6 +76,66 @@ TEST_F(PostgresTest, KilledConnectionMakesTheNextStatementRaise) {
   ExpectDeadConnectionFailsItsTransaction(victim, "select 1");
   ASSERT_DB_OK(victim.Open());
   EXPECT_EQ(ScalarOn(victim, "select 1"), "1");
+}
+
+// psqlodbc would wrap each statement of a transaction in a savepoint of its
+// own, a subtransaction with an id of its own for each that writes: the
+// layer asks it not to, unless the user's configuration says otherwise.
+TEST_F(PostgresTest, DriverSavepointsAreOffUnlessTheConfigurationAsksForThem) {
+  const std::string t = UniqueName("kt_");
+  ExecOn(Admin, "create table " + t + "(id int)");
+  const std::string dsn = PgEnv("KELVOR_PG_DSN");
+  struct TCase {
+    const char* What;
+    std::string DataSourceLines;  // of a copy of the test data source
+    std::string ProvidersIni;
+    bool SqlServerType;  // routed to the driver by providers.ini, no data source
+    bool DriverSavepoints;
+  };
+  const std::string odbc = "[odbc]\r\nBoolsAsChar=0\r\n";
+  const std::string sqlserver =
+      "[sqlserver]\r\nDriver=PostgreSQL Unicode\r\nServer=" + PgEnv("KELVOR_PG_HOST") +
+      "\r\nPort=" + PgEnv("KELVOR_PG_PORT") + "\r\nDatabase=" + PgEnv("KELVOR_PG_DB") + "\r\n";
+  // The driver under a name that does not show it: the layer learns it only
+  // from the driver once connected, and connects again.
+  std::string hidden;
+  for (const auto& dir : std::filesystem::directory_iterator("/usr/lib"))
+    if (std::filesystem::exists(dir.path() / "odbc/psqlodbcw.so")) {
+      hidden = Home->Root() + "libpgdriver.so";
+      std::filesystem::create_symlink(dir.path() / "odbc/psqlodbcw.so", hidden);
+      break;
+    }
+  std::vector<TCase> cases = {
+      {"a data source without the setting", "", odbc, false, false},
+      {"the data source asks for them", "Protocol=7.4-2", odbc, false, true},
+      {"providers.ini asks for them", "", odbc + "Protocol=7.4-2\r\n", false, true},
+      {"the sqlserver type through the driver's name", "", sqlserver, true, false},
+      {"providers.ini names the driver and asks", "", sqlserver + "Protocol=7.4-2\r\n", true, true},
+  };
+  if (!hidden.empty())
+    cases.push_back({"a driver whose name does not show it", "",
+                     ReplaceAll(sqlserver, "PostgreSQL Unicode", hidden), true, false});
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    const std::string copy = UniqueName("kelvor_pg_");
+    TDataSourceScope scope(*Home, dsn, copy, c.DataSourceLines);
+    Home->WriteProvidersIni(c.ProvidersIni);
+    TDbConnection conn;
+    conn.SetConnectionString(
+        c.SqlServerType
+            ? PostgresSqlServerConnectionString()
+            : "Provider=MSDASQL.1;Persist Security Info=False;User ID=" + PgEnv("KELVOR_PG_USER") +
+                  ";Password=" + PgEnv("KELVOR_PG_PASSWORD") + ";Data Source=" + copy);
+    ASSERT_DB_OK(conn.Open());
+    ASSERT_DB_OK(conn.BeginTrans());
+    for (int i = 0; i < 3; ++i)
+      ExecOn(conn, "insert into " + t + " values(" + std::to_string(i) + ")");
+    // A row carries the id of the (sub)transaction that wrote it.
+    EXPECT_EQ(ScalarOn(conn, "select count(distinct xmin::text) from " + t),
+              c.DriverSavepoints ? "3" : "1");
+    ASSERT_DB_OK(conn.RollbackTrans());
+  }
+  ExecOn(Admin, "drop table " + t);
 }
 
 // PostgreSQL's text types cannot hold a NUL byte, and psqlodbc cut such a

@@ -91,6 +91,33 @@ TEST_P(PgThreadTest, ConnectionKilledInTheMiddleOfCopyingRowsLeavesNothing) {
   EXPECT_THAT(Env->LogText(), HasSubstr("mission<" + Name + "> execute 1 times fail!"));
 }
 
+TEST_P(PgThreadTest, StopRequestedWhileRowsAreAppliedIsNoticedWithinAThousandRows) {
+  const std::string seq = NewSequence();
+  const std::string src = Dst->CreateTable("id INTEGER, name VARCHAR(32)");
+  const std::string dst = Dst->CreateTable("id INTEGER primary key, name VARCHAR(32)");
+  // Every row the destination takes draws a number; row 1500 sleeps.
+  const std::string fn = UniqueName("kf_");
+  Dst->Exec("create function " + fn +
+            "() returns trigger language plpgsql as $f$ begin perform nextval('" + seq +
+            "'); if new.id = 1500 then perform pg_sleep(1); end if; return new; end $f$");
+  Dst->DropAtEnd("function " + fn + "() cascade");
+  Dst->Exec("create trigger " + fn + " before insert on " + dst +
+            " for each row execute function " + fn + "()");
+  Dst->Exec("insert into " + src + " select i, 'n' || i from generate_series(1, 20000) i");
+  auto task =
+      Task(opInsert, dst, "select id, name from " + src + " order by id", {{"id", true}, {"name"}});
+  StartRun(*task);
+  ASSERT_NE(SleepingBackend(dst), "<no row>");
+  task->RequestStop();
+  EXPECT_FALSE(FinishRun());
+  const int drawn = std::stoi(SequenceValue(seq));
+  EXPECT_GE(drawn, 1500);
+  EXPECT_LE(drawn, 2500) << "rows sent after the stop request";
+  EXPECT_EQ(Dst->Count(dst), "0");
+  EXPECT_THAT(Env->Progress(), HasSubstr("Mission has been explicit stopped!"));
+  EXPECT_EQ(task->FailCount, 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Postgres, PgThreadTest,
                          ::testing::Values(TRunConfig{TDbSide::PgOdbc, TDbSide::PgOdbc},
                                            TRunConfig{TDbSide::PgOdbc, TDbSide::PgLiteral}),
