@@ -206,31 +206,11 @@ bool TKelvorOperationHandler::FlushRows(TBatchRun& Run, TDbInsertBatch& Batch) {
 bool TKelvorOperationHandler::ApplyChunkRowByRow(TBatchRun& Run) {
   for (size_t i = 0; i < Run.ChunkCount; ++i) {
     const TObuFields& record = Run.Chunk[i];
-    int64_t rows = 0, inserted = 0;
-    bool ok = true;
-    switch (Run.Op) {
-      case opInsert:
-        ok = InsertWithParameters(record, &inserted) == 0;
-        break;
-      case opUpdateThenInsert:
-      case opMirror:
-        ok = UpdateWithParametersCounted(record, rows) == 0 &&
-             (rows != 0 || InsertWithParameters(record, &inserted) == 0);
-        break;
-      case opUpdate:
-        ok = UpdateWithParametersCounted(record, rows) == 0;
-        if (ok && rows <= 0) ++Run.ChunkApplied.SkippedNoMatch;
-        break;
-      default:
-        break;
-    }
-    if (!ok) {
+    if (!ApplyRecordWithParameters(record, Run.Op, Run.ChunkApplied)) {
       WriteLog("mission<" + CurrentTask->MissionName + "> the record with the key " +
                record.KeyText() + " was refused");
       return false;
     }
-    if (rows > 0) Run.ChunkApplied.Updated += rows;
-    Run.ChunkApplied.Inserted += inserted;
     // A stop request is looked at after every hundredth record, as in a
     // batch sent record by record.
     if (i % 100 == 0 && MustStop()) {

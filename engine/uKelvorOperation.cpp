@@ -664,6 +664,32 @@ int TKelvorOperationHandler::UpdateWithParametersCounted(const TObuFields& Recor
   }
 }
 
+bool TKelvorOperationHandler::ApplyRecordWithParameters(const TObuFields& Record, int OperationType,
+                                                        TRunCounts& Applied) {
+  int64_t rows = 0, inserted = 0;
+  bool ok = true;
+  switch (OperationType) {
+    case opInsert:
+      ok = InsertWithParameters(Record, &inserted) == 0;
+      break;
+    case opUpdateThenInsert:
+    case opMirror:
+      ok = UpdateWithParametersCounted(Record, rows) == 0 &&
+           (rows != 0 || InsertWithParameters(Record, &inserted) == 0);
+      break;
+    case opUpdate:
+      ok = UpdateWithParametersCounted(Record, rows) == 0;
+      if (ok && rows <= 0) ++Applied.SkippedNoMatch;
+      break;
+    default:
+      break;
+  }
+  if (!ok) return false;
+  if (rows > 0) Applied.Updated += rows;
+  Applied.Inserted += inserted;
+  return true;
+}
+
 bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int OperationType) {
   if (Records.Count() == 0) return true;
   Records.First();
@@ -677,27 +703,8 @@ bool TKelvorOperationHandler::ApplyRecordsWithParameters(TObuRec& Records, int O
     bool ok = true;
     TRunCounts applied;
     for (size_t i = 0; !Records.Eof(); ++i, Records.Next()) {
-      const TObuFields& record = *Records.Current();
-      int64_t rows = 0, inserted = 0;
-      switch (OperationType) {
-        case opInsert:
-          ok = InsertWithParameters(record, &inserted) == 0;
-          break;
-        case opUpdateThenInsert:
-        case opMirror:
-          ok = UpdateWithParametersCounted(record, rows) == 0 &&
-               (rows != 0 || InsertWithParameters(record, &inserted) == 0);
-          break;
-        case opUpdate:
-          ok = UpdateWithParametersCounted(record, rows) == 0;
-          if (ok && rows <= 0) ++applied.SkippedNoMatch;
-          break;
-        default:
-          break;
-      }
+      ok = ApplyRecordWithParameters(*Records.Current(), OperationType, applied);
       if (!ok) break;
-      if (rows > 0) applied.Updated += rows;
-      applied.Inserted += inserted;
       if (!ContinueAfterItem(i, static_cast<size_t>(Records.Count()))) {
         ok = false;
         break;

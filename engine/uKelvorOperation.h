@@ -171,6 +171,9 @@ class TKelvorOperationHandler {
   int InsertWithParameters(const TObuFields& Record, int64_t* Rows = nullptr);
   int UpdateWithParameters(const TObuFields& Record);
   int UpdateWithParametersCounted(const TObuFields& Record, int64_t& Rows);
+  // One record of a row-copying operation by the parameterised statements,
+  // what it did added to Applied; false when a statement failed.
+  bool ApplyRecordWithParameters(const TObuFields& Record, int OperationType, TRunCounts& Applied);
 
  private:
   // What the statements of a literal batch do to the destination's rows,
