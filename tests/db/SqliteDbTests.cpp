@@ -2,6 +2,7 @@
 // types, numbers and dates stored as numbers, missing and foreign files.
 #include <sqlite3.h>
 
+#include <array>
 #include <filesystem>
 
 #include "DbBackendHarness.h"
@@ -77,6 +78,95 @@ TEST_F(SqliteTest, StoredValuesAreShownInTheLayersTextForms) {
   EXPECT_EQ(row(), "n/a|100|2024-05-01 10:20:30|2024-05-01|12:34:56|False|abc|");
   q.Next();
   EXPECT_EQ(row(), "-3.000|1e-05|not a date|||maybe|0|");
+}
+
+// A date text already in the layer's own form is handed on as it is, both
+// ways; texts that only look like it (same length, other separators, blanks,
+// a zone) are still read and written anew.
+TEST_F(SqliteTest, DateTextsInTheLayersOwnFormPassUnchangedAndOthersAreWrittenAnew) {
+  ExecOn(Conn, "create table t(id INT, d DATETIME, dd DATE, tt TIME)");
+  struct TCase {
+    const char* Stored;  // the text in each of the three columns
+    const char* DateTime;
+    const char* Date;
+    const char* Time;
+  };
+  const TCase cases[] = {
+      {"2024-05-01 10:20:30", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
+      {"2024-05-01", "2024-05-01 00:00:00", "2024-05-01", "00:00:00"},
+      {"10:20:30", "1899-12-30 10:20:30", "1899-12-30", "10:20:30"},
+      {"0000-01-01 00:00:00", "0000-01-01 00:00:00", "0000-01-01", "00:00:00"},
+      // Nineteen characters, but not the form: blanks, "T", a zone.
+      {"2024-05-01 10:20   ", "2024-05-01 10:20:00", "2024-05-01", "10:20:00"},
+      {"2024-05-01T10:20:30", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
+      {"2024-05-01 10:20Z  ", "2024-05-01 10:20:00", "2024-05-01", "10:20:00"},
+      {" 2024-05-01 10:20Z ", "2024-05-01 10:20:00", "2024-05-01", "10:20:00"},
+      // Ten and eight characters that are no plain date or time.
+      {"10:20:30.5", "1899-12-30 10:20:30", "1899-12-30", "10:20:30"},
+      {"10:20+01:00", "1899-12-30 09:20:00", "1899-12-30", "09:20:00"},
+      // The form, but no date: shown unchanged.
+      {"2024-02-30 10:20:30", "2024-02-30 10:20:30", "2024-02-30 10:20:30", "2024-02-30 10:20:30"},
+      {"2024-05-01 24:00:00", "2024-05-01 24:00:00", "2024-05-01 24:00:00", "2024-05-01 24:00:00"},
+  };
+  int id = 0;
+  for (const TCase& c : cases) {
+    ++id;
+    TDbQuery insert(Conn);
+    insert.SetSQL("insert into t values(:id, :v, :v, :v)");
+    insert.Param(0).SetDataType(ftInteger);
+    insert.Param(0).SetValue(std::to_string(id));
+    for (int i = 1; i <= 3; ++i) {
+      insert.Param(i).SetDataType(ftString);  // stored exactly as given
+      insert.Param(i).SetValue(c.Stored);
+    }
+    ASSERT_DB_OK(insert.ExecSQL());
+  }
+  TDbQuery q(Conn);
+  q.SetSQL("select d, dd, tt from t order by id");
+  ASSERT_DB_OK(q.Open());
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string("'") + c.Stored + "'");
+    ASSERT_FALSE(q.Eof());
+    EXPECT_EQ(q.Field(0).AsString(), c.DateTime);
+    EXPECT_EQ(q.Field(1).AsString(), c.Date);
+    EXPECT_EQ(q.Field(2).AsString(), c.Time);
+    q.Next();
+  }
+  q.Close();
+
+  // Bound as dates and times, texts are stored in the form of their type.
+  ExecOn(Conn, "create table b(id INT, d DATETIME, dd DATE, tt TIME)");
+  const std::array<const char*, 4> bound[] = {
+      {"2024-05-01 10:20:30", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
+      {"2024-05-01T10:20:30", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
+      {" 2024-05-01 10:20:30", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
+      {"2024-05-01 10:20:30.250", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
+      {"2024-05-01", "2024-05-01 00:00:00", "2024-05-01", "00:00:00"},
+      {"10:20:30", "1899-12-30 10:20:30", "1899-12-30", "10:20:30"},
+  };
+  id = 0;
+  for (const auto& b : bound) {
+    TDbQuery insert(Conn);
+    insert.SetSQL("insert into b values(:id, :d, :dd, :tt)");
+    insert.Param(0).SetDataType(ftInteger);
+    insert.Param(0).SetValue(std::to_string(++id));
+    const TFieldType types[] = {ftDateTime, ftDate, ftTime};
+    for (int i = 1; i <= 3; ++i) {
+      insert.Param(i).SetDataType(types[i - 1]);
+      insert.Param(i).SetValue(b[0]);
+    }
+    ASSERT_DB_OK(insert.ExecSQL());
+  }
+  TDbQuery raw(Conn);
+  raw.SetSQL("select cast(d as text), cast(dd as text), cast(tt as text) from b order by id");
+  ASSERT_DB_OK(raw.Open());
+  for (const auto& b : bound) {
+    SCOPED_TRACE(std::string("'") + b[0] + "'");
+    ASSERT_FALSE(raw.Eof());
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ(raw.Field(i).AsString(), b[i + 1]);
+    raw.Next();
+  }
 }
 
 TEST_F(SqliteTest, SeveralStatementsInOneTextAllRun) {
