@@ -4,6 +4,7 @@
 
 #include <array>
 #include <filesystem>
+#include <span>
 
 #include "DbBackendHarness.h"
 #include "platform/Paths.h"
@@ -86,7 +87,7 @@ TEST_F(SqliteTest, StoredValuesAreShownInTheLayersTextForms) {
 TEST_F(SqliteTest, DateTextsInTheLayersOwnFormPassUnchangedAndOthersAreWrittenAnew) {
   ExecOn(Conn, "create table t(id INT, d DATETIME, dd DATE, tt TIME)");
   struct TCase {
-    const char* Stored;  // the text in each of the three columns
+    const char* Text;  // stored in, or bound to, each of the three columns
     const char* DateTime;
     const char* Date;
     const char* Time;
@@ -108,35 +109,41 @@ TEST_F(SqliteTest, DateTextsInTheLayersOwnFormPassUnchangedAndOthersAreWrittenAn
       {"2024-02-30 10:20:30", "2024-02-30 10:20:30", "2024-02-30 10:20:30", "2024-02-30 10:20:30"},
       {"2024-05-01 24:00:00", "2024-05-01 24:00:00", "2024-05-01 24:00:00", "2024-05-01 24:00:00"},
   };
-  int id = 0;
-  for (const TCase& c : cases) {
-    ++id;
-    TDbQuery insert(Conn);
-    insert.SetSQL("insert into t values(:id, :v, :v, :v)");
-    insert.Param(0).SetDataType(ftInteger);
-    insert.Param(0).SetValue(std::to_string(id));
+  // One row: Text bound to each date column with the type given for it.
+  const auto insert = [&](const std::string& Table, int Id, std::array<TFieldType, 3> Types,
+                          const char* Text) {
+    TDbQuery q(Conn);
+    q.SetSQL("insert into " + Table + " values(:id, :d, :dd, :tt)");
+    q.Param(0).SetDataType(ftInteger);
+    q.Param(0).SetValue(std::to_string(Id));
     for (int i = 1; i <= 3; ++i) {
-      insert.Param(i).SetDataType(ftString);  // stored exactly as given
-      insert.Param(i).SetValue(c.Stored);
+      q.Param(i).SetDataType(Types[static_cast<size_t>(i - 1)]);
+      q.Param(i).SetValue(Text);
     }
-    ASSERT_DB_OK(insert.ExecSQL());
-  }
-  TDbQuery q(Conn);
-  q.SetSQL("select d, dd, tt from t order by id");
-  ASSERT_DB_OK(q.Open());
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(std::string("'") + c.Stored + "'");
-    ASSERT_FALSE(q.Eof());
-    EXPECT_EQ(q.Field(0).AsString(), c.DateTime);
-    EXPECT_EQ(q.Field(1).AsString(), c.Date);
-    EXPECT_EQ(q.Field(2).AsString(), c.Time);
-    q.Next();
-  }
-  q.Close();
+    ASSERT_DB_OK(q.ExecSQL());
+  };
+  // The rows of Sql, one per case, hold what the case expects.
+  const auto expectRows = [&](const std::string& Sql, std::span<const TCase> Cases) {
+    TDbQuery q(Conn);
+    q.SetSQL(Sql);
+    ASSERT_DB_OK(q.Open());
+    for (const TCase& c : Cases) {
+      SCOPED_TRACE(std::string("'") + c.Text + "'");
+      ASSERT_FALSE(q.Eof());
+      EXPECT_EQ(q.Field(0).AsString(), c.DateTime);
+      EXPECT_EQ(q.Field(1).AsString(), c.Date);
+      EXPECT_EQ(q.Field(2).AsString(), c.Time);
+      q.Next();
+    }
+  };
+  int id = 0;
+  for (const TCase& c : cases)  // stored exactly as given
+    insert("t", ++id, {ftString, ftString, ftString}, c.Text);
+  expectRows("select d, dd, tt from t order by id", cases);
 
   // Bound as dates and times, texts are stored in the form of their type.
   ExecOn(Conn, "create table b(id INT, d DATETIME, dd DATE, tt TIME)");
-  const std::array<const char*, 4> bound[] = {
+  const TCase bound[] = {
       {"2024-05-01 10:20:30", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
       {"2024-05-01T10:20:30", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
       {" 2024-05-01 10:20:30", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
@@ -145,28 +152,10 @@ TEST_F(SqliteTest, DateTextsInTheLayersOwnFormPassUnchangedAndOthersAreWrittenAn
       {"10:20:30", "1899-12-30 10:20:30", "1899-12-30", "10:20:30"},
   };
   id = 0;
-  for (const auto& b : bound) {
-    TDbQuery insert(Conn);
-    insert.SetSQL("insert into b values(:id, :d, :dd, :tt)");
-    insert.Param(0).SetDataType(ftInteger);
-    insert.Param(0).SetValue(std::to_string(++id));
-    const TFieldType types[] = {ftDateTime, ftDate, ftTime};
-    for (int i = 1; i <= 3; ++i) {
-      insert.Param(i).SetDataType(types[i - 1]);
-      insert.Param(i).SetValue(b[0]);
-    }
-    ASSERT_DB_OK(insert.ExecSQL());
-  }
-  TDbQuery raw(Conn);
-  raw.SetSQL("select cast(d as text), cast(dd as text), cast(tt as text) from b order by id");
-  ASSERT_DB_OK(raw.Open());
-  for (const auto& b : bound) {
-    SCOPED_TRACE(std::string("'") + b[0] + "'");
-    ASSERT_FALSE(raw.Eof());
-    for (int i = 0; i < 3; ++i)
-      EXPECT_EQ(raw.Field(i).AsString(), b[i + 1]);
-    raw.Next();
-  }
+  for (const TCase& b : bound)
+    insert("b", ++id, {ftDateTime, ftDate, ftTime}, b.Text);
+  expectRows("select cast(d as text), cast(dd as text), cast(tt as text) from b order by id",
+             bound);
 }
 
 TEST_F(SqliteTest, SeveralStatementsInOneTextAllRun) {
