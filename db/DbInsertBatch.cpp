@@ -30,11 +30,12 @@ void TDbInsertBatch::SetStatement(std::string_view Head, std::string_view RowGro
   FRowsAffected = 0;
   const std::string& dbms = connection.DbmsName();
   FInProcess = connection.Route().Backend == TDbBackend::SQLite;
-  if (SameText(TrimBlanks(dbms), "PostgreSQL") || IsMySqlFamily(dbms))
+  if (SameText(TrimBlanks(dbms), "PostgreSQL") || IsMySqlFamily(dbms) || FInProcess)
     FForm = TForm::MultiRowValues;
   else
     FForm = TForm::OneByOne;
-  FFullRows = std::clamp<size_t>(kMultiRowParameters / FNames.size(), 1, kMultiRowRows);
+  const size_t most = FInProcess ? kSqliteParameters : kMultiRowParameters;
+  FFullRows = std::clamp<size_t>(most / FNames.size(), 1, kMultiRowRows);
   FFullText = MultiRowStatement(FFullRows);
 }
 

@@ -10,9 +10,12 @@
 //                   parameters per statement (psqlodbc's libpq refuses the
 //                   server's description of a statement with more than
 //                   7,498; the servers take 65,535)
-//   SQLite and any other database: the one-row INSERT, prepared once and run
-//                   row by row (SQLite runs in process; elsewhere nothing is
-//                   assumed)
+//   SQLite          the same, up to kSqliteParameters parameters: in process
+//                   there is no round trip to save, but one statement of many
+//                   rows costs SQLite less than as many of one row
+//   any other database
+//                   the one-row INSERT, prepared once and run row by row
+//                   (nothing is assumed of it)
 // The one-row INSERT with arrays of parameters (ParameterArrays) is there
 // for callers that ask for it: MariaDB's Connector/ODBC 3.1 sends such
 // arrays as one bulk command, a little faster, but keeps some 80 bytes of
@@ -43,6 +46,8 @@ class TDbInsertBatch {
 
   // Parameters one multi-row INSERT carries at most (PostgreSQL).
   static constexpr size_t kMultiRowParameters = 4000;
+  // The same on SQLite: every SQLite build takes that many.
+  static constexpr size_t kSqliteParameters = 999;
   // Rows one multi-row INSERT or one array carries at most.
   static constexpr size_t kMultiRowRows = 500;
   static constexpr size_t kArrayRows = 1000;

@@ -217,6 +217,33 @@ bool ParseSqliteDateTime(std::string_view Text, TDateTime& Out) {
   return true;
 }
 
+bool IsOwnTemporalForm(std::string_view Text, TFieldType Type) {
+  // Every field at its place, in digits of its own width, and nothing else
+  // (no blanks, "T", fractions or zone): read as a date or time, such a text
+  // is written back character for character.
+  std::string_view form;
+  switch (Type) {
+    case ftDate:
+      form = "0000-00-00";
+      break;
+    case ftTime:
+      form = "00:00:00";
+      break;
+    case ftDateTime:
+    case ftTimeStamp:
+      form = "0000-00-00 00:00:00";
+      break;
+    default:
+      return false;
+  }
+  if (Text.size() != form.size()) return false;
+  for (size_t i = 0; i < form.size(); ++i) {
+    const char c = Text[i];
+    if (form[i] == '0' ? (c < '0' || c > '9') : c != form[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace dbtext
 
 namespace {
@@ -322,6 +349,7 @@ TBindValue ConvertParam(const TDbParam& P) {
       v.Kind = type == ftDate   ? TBindKind::Date
                : type == ftTime ? TBindKind::Time
                                 : TBindKind::DateTime;
+      if (dbtext::IsOwnTemporalForm(text, type)) v.Data = text;
       return v;
     }
     case ftBoolean: {

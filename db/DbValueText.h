@@ -42,6 +42,12 @@ bool IsBinaryType(TFieldType Type);
 // 1899-12-30, like the layer's "HH:MM:SS" form. False for anything else.
 bool ParseSqliteDateTime(std::string_view Text, TDateTime& Out);
 
+// Whether Text, already read as a date or time, is exactly the text the
+// layer gives for it as a value of Type ("YYYY-MM-DD" for ftDate,
+// "HH:MM:SS" for ftTime, "YYYY-MM-DD HH:MM:SS" for the date-time codes):
+// then it can be passed on as it is, without writing it anew.
+bool IsOwnTemporalForm(std::string_view Text, TFieldType Type);
+
 }  // namespace dbtext
 
 // A parameter's value as it is handed to a driver.
@@ -63,7 +69,10 @@ struct TBindValue {
   int64_t Integer = 0;
   double Float = 0;
   TDateTime When;
-  std::string_view Data;  // points into the parameter's value
+  // Points into the parameter's value. For a date or time: the value when
+  // it is written the layer's own way for its kind (see IsOwnTemporalForm),
+  // else empty.
+  std::string_view Data;
   int Precision = 0;
   int Scale = 0;
 };

@@ -357,6 +357,10 @@ class TSqliteStatement final : public TDbStatement {
         case TBindKind::Date:
         case TBindKind::Time:
         case TBindKind::DateTime: {
+          if (!v.Data.empty()) {  // written as it is to be stored
+            rc = sqlite3_bind_text64(st, i, v.Data.data(), v.Data.size(), Keep, SQLITE_UTF8);
+            break;
+          }
           std::string& t = FDateTexts[p];
           t.clear();
           AppendTemporal(t,
@@ -418,10 +422,13 @@ class TSqliteStatement final : public TDbStatement {
         const int len = sqlite3_column_bytes(St, I);
         std::string_view text(p ? p : "", static_cast<size_t>(len));
         TDateTime when;
-        if (IsTemporal(type) && dbtext::ParseSqliteDateTime(text, when))
-          AppendTemporal(out, type, when);
-        else if (type == ftBoolean && (text == "1" || text == "0" || text == "true" ||
-                                       text == "false" || text == "TRUE" || text == "FALSE"))
+        if (IsTemporal(type) && dbtext::ParseSqliteDateTime(text, when)) {
+          if (dbtext::IsOwnTemporalForm(text, type))
+            out.assign(text.data(), text.size());
+          else
+            AppendTemporal(out, type, when);
+        } else if (type == ftBoolean && (text == "1" || text == "0" || text == "true" ||
+                                         text == "false" || text == "TRUE" || text == "FALSE"))
           out = (text == "1" || text[0] == 't' || text[0] == 'T') ? "True" : "False";
         else
           out.assign(text.data(), text.size());

@@ -232,6 +232,18 @@ void TObuFields::SetSlot(int Index, std::string_view Bytes, uint32_t Flags) {
   }
 }
 
+void TObuFields::BeginValues() {
+  FData.clear();
+  FPushed = 0;
+}
+
+void TObuFields::PushSlot(std::string_view Bytes, uint32_t Flags) {
+  if (FPushed >= FEnds.size()) throw std::out_of_range("more values than fields");
+  if (FData.size() + Bytes.size() > kEndMask) throw std::length_error("record too large");
+  FData.append(Bytes);
+  FEnds[FPushed++] = static_cast<uint32_t>(FData.size()) | Flags;
+}
+
 TObuFieldRef TObuFields::GetItem(int Index) const {
   const TObuColumn& c = Column(Index);
   return {c.Size, c.FieldName, Value(Index), c.DataType, c.IsKey, BlobData(Index), IsNull(Index)};
@@ -270,12 +282,15 @@ void TObuFields::CheckDates(bool Keys) const {
   for (int i = 0; i < Count(); ++i) {
     const TValueKind kind = ValueKindOf(Column(i).DataType);
     if (kind != TValueKind::Date && kind != TValueKind::DateTime) continue;
-    const TObuFieldRef f = GetItem(i);
+    const std::string_view value = Value(i);
     // A value that trims to nothing is written as NULL, unparsed.
-    if ((Keys && f.IsKey) || std::any_of(f.Value.begin(), f.Value.end(), [](char c) {
+    if (!(Keys && Column(i).IsKey) && std::none_of(value.begin(), value.end(), [](char c) {
           return static_cast<unsigned char>(c) > ' ';
         }))
-      ParseOrThrow(f);
+      continue;
+    // The statements read a date kind's text as it is (SqlText).
+    TDateTime when;
+    if (!ParseDateTimeText(value, when)) ParseOrThrow(GetItem(i));
   }
 }
 

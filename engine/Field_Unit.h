@@ -118,6 +118,14 @@ class TObuFields {
   void SetBlobData(int Index, std::string_view Bytes);
   // Makes the field NULL: no text, no bytes.
   void SetNull(int Index);
+  // Gives every field a new value at once, in field order: BeginValues, then
+  // one Push per field from the first to the last. Cheaper than a Set per
+  // field, which moves the values after it; until the last field is pushed
+  // the record must not be read.
+  void BeginValues();
+  void PushValue(std::string_view Text) { PushSlot(Text, 0); }
+  void PushBlobData(std::string_view Bytes) { PushSlot(Bytes, kBlobBit); }
+  void PushNull() { PushSlot({}, kNullBit); }
 
   // Index of the first field whose name, trimmed, equals Name ignoring ASCII
   // case; -1 when none does.
@@ -167,6 +175,7 @@ class TObuFields {
 
  private:
   void SetSlot(int Index, std::string_view Bytes, uint32_t Flags);
+  void PushSlot(std::string_view Bytes, uint32_t Flags);
   size_t SlotBegin(int Index) const;
   size_t SlotEnd(int Index) const { return FEnds[static_cast<size_t>(Index)] & kEndMask; }
   bool SlotIsBlob(int Index) const { return FEnds[static_cast<size_t>(Index)] & kBlobBit; }
@@ -183,6 +192,7 @@ class TObuFields {
   std::string FData;                                  // the values back to back
   // End offset of each slot; kBlobBit marks bytes, kNullBit a NULL.
   std::vector<uint32_t> FEnds;
+  size_t FPushed = 0;  // fields given a value since BeginValues
 };
 
 // A field's value as a statement parameter of the parameterised texts:

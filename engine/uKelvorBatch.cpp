@@ -4,7 +4,7 @@
 // chunk of records at a time and each chunk is applied before the next is
 // read, all in the run's one destination transaction:
 //   insert              the chunk's INSERTs through a TDbInsertBatch, many
-//                       rows per round trip;
+//                       rows per statement (SQLite too);
 //   update(-then-insert), mirror
 //                       PostgreSQL, MariaDB, MySQL: the chunk goes into a
 //                       temporary table and a joined UPDATE (and an INSERT of
@@ -19,10 +19,18 @@
 // with its statement and the database's message; then the run rolls back as
 // any failed run does. The destination after a run is the one the
 // record-by-record path leaves.
+//
+// Reading and applying overlap: while a chunk is applied on this thread, the
+// next one is read (and its values checked) on a thread of its own, which
+// touches nothing but the source query and the chunk it fills. The two meet
+// after every chunk, so at most two chunks are held at a time.
 #include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <system_error>
+#include <thread>
 
 #include "db/DbError.h"
 #include "db/DbInsertBatch.h"
@@ -81,6 +89,22 @@ bool SameFile(const std::string& A, const std::string& B) {
 
 }  // namespace
 
+// One chunk as the reading side hands it over: its records, what reading
+// them counted, and what went wrong.
+struct TKelvorOperationHandler::TChunkRead {
+  std::vector<TObuFields> Chunk;  // records to apply; storage kept for reuse
+  size_t ChunkCount = 0;
+  std::vector<TObuFields> Known;  // held back by the check condition (mirror)
+  size_t KnownCount = 0;
+  int64_t Read = 0;               // source rows read for this chunk
+  int64_t SkippedByCheck = 0;     // of those, held back by the check condition
+  bool More = false;              // rows were read
+  bool SourceEnded = false;       // the source has no row left
+  bool ReadFailed = false;        // reading a row failed (the rows before it are held)
+  std::string ReadError;          // and why
+  std::exception_ptr CheckError;  // a value that cannot be written, a key that finds no row
+};
+
 // What one batched run carries from chunk to chunk.
 struct TKelvorOperationHandler::TBatchRun {
   TBatchRun(TDbConnection& Destination, int Operation, TKeyTable::TDialect Dialect)
@@ -102,7 +126,7 @@ struct TKelvorOperationHandler::TBatchRun {
   size_t ChunkCount = 0;
   std::vector<TObuFields> Known;  // held back by the check condition (mirror)
   size_t KnownCount = 0;
-  int64_t Read = 0;    // source rows read so far
+  int64_t Read = 0;    // source rows of the chunks taken so far
   int64_t Total = -1;  // source rows in all, when known
   int64_t Posted = 0;  // rows the last progress line told of
   // What the chunks applied so far did; the run's counts once it ends well.
@@ -130,43 +154,86 @@ bool TKelvorOperationHandler::AppliesInBatches(const TKelvorInstance& Task) cons
 // ---------------------------------------------------------------------------
 // Reading
 
-bool TKelvorOperationHandler::ReadChunk(TBatchRun& Run, TObuFields& Scratch,
+void TKelvorOperationHandler::ReadChunk(TChunkRead& Into, int Operation, const TObuFields& Layout,
                                         const std::vector<TDbField*>& Columns) {
-  Run.ChunkCount = 0;
-  Run.KnownCount = 0;
-  const int count = Scratch.Count();
+  Into.ChunkCount = Into.KnownCount = 0;
+  Into.Read = Into.SkippedByCheck = 0;
+  Into.More = false;
+  const int count = static_cast<int>(Columns.size());
   // Rows the check condition holds back count too: a mirror keeps them.
   // Rows of long values make a chunk of fewer.
-  size_t read = 0, bytes = 0;
-  for (; read < std::max<size_t>(BatchRows, 1) && bytes < kChunkBytes && !SourceQuery.Eof();
-       ++read) {
+  size_t bytes = 0;
+  for (size_t read = 0;
+       read < std::max<size_t>(BatchRows, 1) && bytes < kChunkBytes && !SourceQuery.Eof(); ++read) {
+    // Each row goes straight into the next free record of the chunk (whose
+    // storage an earlier chunk left), and moves over when it is held back.
+    if (Into.ChunkCount == Into.Chunk.size()) Into.Chunk.push_back(Layout.CloneRecord());
+    TObuFields& record = Into.Chunk[Into.ChunkCount];
+    record.BeginValues();
     for (int i = 0; i < count; ++i) {
       const TDbField& column = *Columns[static_cast<size_t>(i)];
       if (column.IsNull())
-        Scratch.SetNull(i);
+        record.PushNull();
       else if (ValueKindOf(column.DataType()) == TValueKind::LargeObject)
-        Scratch.SetBlobData(i, column.AsBytes());
+        record.PushBlobData(column.AsBytes());
       else
-        Scratch.SetValue(i, column.AsString());
+        record.PushValue(column.AsString());
     }
-    bytes += Scratch.DataBytes();
-    ++Run.Read;
-    ++FCounts.Read;
-    const bool known = IsKnownKey(Scratch);
-    if (known) ++FCounts.SkippedByCheck;
-    // The storage of a record of an earlier chunk is reused.
-    std::vector<TObuFields>& into = known ? Run.Known : Run.Chunk;
-    size_t& used = &into == &Run.Known ? Run.KnownCount : Run.ChunkCount;
-    if (&into == &Run.Chunk || Run.Op == opMirror) {
-      if (used < into.size())
-        into[used] = Scratch;
-      else
-        into.push_back(Scratch);
-      ++used;
+    bytes += record.DataBytes();
+    ++Into.Read;
+    Into.More = true;
+    if (!IsKnownKey(record)) {
+      ++Into.ChunkCount;
+    } else {
+      ++Into.SkippedByCheck;
+      if (Operation == opMirror) {
+        if (Into.KnownCount == Into.Known.size()) Into.Known.push_back(Layout.CloneRecord());
+        std::swap(Into.Known[Into.KnownCount++], record);
+      }
     }
     SourceQuery.Next();
   }
-  return read > 0;
+  Into.SourceEnded = SourceQuery.Eof();
+}
+
+void TKelvorOperationHandler::ReadAndCheckChunk(TChunkRead& Into, int Operation,
+                                                const TObuFields& Layout,
+                                                const std::vector<TDbField*>& Columns, int DbType,
+                                                bool SourceEscapes, bool NulFits,
+                                                std::string* KeyTexts,
+                                                std::vector<size_t>* KeyEnds) {
+  Into.ReadFailed = false;
+  Into.ReadError.clear();
+  Into.CheckError = nullptr;
+  // Nothing may leave a thread of its own: whatever goes wrong is handed over.
+  try {
+    ReadChunk(Into, Operation, Layout, Columns);
+  } catch (const std::exception& e) {
+    Into.ReadFailed = true;
+    Into.ReadError = e.what();
+  } catch (...) {
+    Into.ReadFailed = true;
+    Into.ReadError = "unknown error";
+  }
+  if (Into.ReadFailed) return;
+  // A value that cannot be written ends the run before its chunk is
+  // applied, and so does a key that could find no row.
+  try {
+    for (size_t i = 0; i < Into.ChunkCount; ++i) {
+      const TObuFields& record = Into.Chunk[i];
+      if (!NulFits) record.CheckTextWithoutNul();
+      record.CheckDates(Operation != opInsert);
+      if (Operation != opInsert) record.CheckKeysHaveValues();
+      if (KeyTexts) {
+        *KeyTexts += record.BuildKeyCondition(DbType, SourceEscapes);
+        KeyEnds->push_back(KeyTexts->size());
+      }
+    }
+    for (size_t i = 0; i < Into.KnownCount; ++i)
+      Into.Known[i].CheckKeysHaveValues();
+  } catch (...) {
+    Into.CheckError = std::current_exception();
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -502,41 +569,62 @@ bool TKelvorOperationHandler::CopyRecordsInBatches(TKelvorInstance& Task) {
       WriteLog(std::string("在试图建立内存数据集出现失败,具体错误为: ") + e.what());
       ok = false;
     }
-    TObuFields scratch = layout.Template.CloneRecord();
+    const TObuFields& records = layout.Template;
+    std::string* keyTextsOut = validate ? &keyTexts : nullptr;
+    std::vector<size_t>* keyEndsOut = validate ? &keyEnds : nullptr;
+    // The chunk read ahead, and the thread reading it while the chunk
+    // before it is applied.
+    TChunkRead ahead;
+    std::thread reader;
+    struct TJoin {
+      std::thread& Reader;
+      ~TJoin() {
+        if (Reader.joinable()) Reader.join();
+      }
+    } join{reader};
+    const auto readAhead = [&] {
+      ReadAndCheckChunk(ahead, op, records, columns, dbType, sourceEscapes, nulFits, keyTextsOut,
+                        keyEndsOut);
+    };
+    if (ok) readAhead();
     int64_t kept = 0;
     bool counted = false;
     while (ok) {
-      bool more = false;
-      try {
-        more = ReadChunk(run, scratch, columns);
-      } catch (const std::exception& e) {
+      if (reader.joinable()) reader.join();
+      if (ahead.ReadFailed) {
         // Applying part of the source would report success for rows never
         // read and, for a mirror, delete rows the source still has.
-        WriteLog(std::string("在试图建立内存数据集出现失败,具体错误为: ") + e.what());
+        WriteLog("在试图建立内存数据集出现失败,具体错误为: " + ahead.ReadError);
         ok = false;
         break;
       }
-      if (!more) break;
-      // A value that cannot be written ends the run here, and so does a key
-      // that could find no row.
-      for (size_t i = 0; i < run.ChunkCount; ++i) {
-        const TObuFields& record = run.Chunk[i];
-        if (!nulFits) record.CheckTextWithoutNul();
-        record.CheckDates(op != opInsert);
-        if (op != opInsert) record.CheckKeysHaveValues();
-        if (validate) {
-          keyTexts += record.BuildKeyCondition(dbType, sourceEscapes);
-          keyEnds.push_back(keyTexts.size());
-        }
-      }
-      for (size_t i = 0; i < run.KnownCount; ++i)
-        run.Known[i].CheckKeysHaveValues();
+      if (ahead.CheckError) std::rethrow_exception(ahead.CheckError);
+      if (!ahead.More) break;
+      // The chunk read becomes the one to apply; the storage of the one
+      // applied goes to the reading side for the next.
+      std::swap(run.Chunk, ahead.Chunk);
+      std::swap(run.Known, ahead.Known);
+      run.ChunkCount = ahead.ChunkCount;
+      run.KnownCount = ahead.KnownCount;
+      run.Read += ahead.Read;
+      FCounts.Read += ahead.Read;
+      FCounts.SkippedByCheck += ahead.SkippedByCheck;
       kept += static_cast<int64_t>(run.ChunkCount);
+      const bool sourceEnded = ahead.SourceEnded;
       // Every record is read once the last chunk is: the count is known
       // before that chunk is applied.
-      if (SourceQuery.Eof() && !counted) {
+      if (sourceEnded && !counted) {
         PostProgress("record count:" + std::to_string(kept));
         counted = true;
+      }
+      if (sourceEnded) {
+        ahead.More = false;  // nothing is left to read
+      } else {
+        try {
+          reader = std::thread(readAhead);
+        } catch (const std::system_error&) {
+          readAhead();  // no thread to be had: one thing after the other
+        }
       }
       // No transaction is opened before there is something to apply.
       if (run.ChunkCount == 0 && run.KnownCount == 0) continue;
@@ -550,6 +638,8 @@ bool TKelvorOperationHandler::CopyRecordsInBatches(TKelvorInstance& Task) {
       }
       ReportProgress(run, false);
     }
+    // The source is read no further once the run is over.
+    if (reader.joinable()) reader.join();
     try {
       SourceQuery.Close();
     } catch (...) {

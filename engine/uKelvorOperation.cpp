@@ -343,8 +343,7 @@ void TKelvorOperationHandler::EndTransaction(TDbConnection& Connection) {
 }
 
 void TKelvorOperationHandler::Stopped() {
-  if (FStopNoted) return;
-  FStopNoted = true;
+  if (FStopNoted.exchange(true)) return;
   PostProgress(kStoppedLine);
   WriteLog(kStoppedLine + MissionTag());
 }

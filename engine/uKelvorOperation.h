@@ -2,7 +2,9 @@
 //
 // One executor belongs to one task daemon and is used by that daemon's thread
 // only: it owns a connection and a query per side and the check keys, and it
-// takes no lock of its own. The daemon connects both sides, sets
+// takes no lock of its own. (A batched run reads its next chunk on a thread
+// of its own meanwhile; that thread uses the source query alone and is
+// joined before the daemon's thread touches the source again.) The daemon connects both sides, sets
 // MessageChannel and calls Execute with the task; Execute reads the source,
 // builds the statements for the destination's SQL dialect and applies them in
 // one destination transaction that commits only when every statement
@@ -24,6 +26,7 @@
 // exactly the statements a run sends and leaves both databases as they were.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <exception>
 #include <functional>
@@ -228,9 +231,20 @@ class TKelvorOperationHandler {
   int64_t CountSourceRows(const std::string& Command);
   // One field per mapping of the current task, typed by the open source result.
   void BuildRecordTemplate(TObuFields& Template);
-  // Reads the next chunk of source rows, at most BatchRows of them; false
-  // when there was none left.
-  bool ReadChunk(TBatchRun& Run, TObuFields& Scratch, const std::vector<TDbField*>& Columns);
+  // Reads the next chunk of source rows into Into, at most BatchRows of
+  // them, into records of Layout (Columns: their source columns, in field
+  // order). Touches nothing of the executor but the source query, so that
+  // it can run on a thread of its own while a chunk is applied. Raises when
+  // a row cannot be read.
+  struct TChunkRead;
+  void ReadChunk(TChunkRead& Into, int Operation, const TObuFields& Layout,
+                 const std::vector<TDbField*>& Columns);
+  // ReadChunk, then the checks of every record read, on Into: whatever
+  // fails is kept in Into for the applying side. KeyTexts/KeyEnds: the key
+  // condition of each record, when the run validates.
+  void ReadAndCheckChunk(TChunkRead& Into, int Operation, const TObuFields& Layout,
+                         const std::vector<TDbField*>& Columns, int DbType, bool SourceEscapes,
+                         bool NulFits, std::string* KeyTexts, std::vector<size_t>* KeyEnds);
   bool BeginBatchRun(TBatchRun& Run, const TObuFields& Layout);
   bool FinishBatchRun(TBatchRun& Run);
   // Applies the chunk read; its counts join the run's when it is through.
@@ -271,11 +285,13 @@ class TKelvorOperationHandler {
 
   std::unordered_set<std::string> FCheckKeyIndex;  // lower-cased CheckKeys
   bool FStatementFailed = false;                   // in the current run
-  bool FStopNoted = false;                         // the stopped line was posted this run
-  TRunEnd FRunEnd = TRunEnd::Commit;               // of the run under way
-  TRunCounts FCounts;                              // of the run under way, or the last
-  int64_t FSentCount = 0;                          // statements sent by that run
-  std::vector<TSentStatement> FSent;               // the first KeepStatements of them
+  // The stopped line was posted this run; a source's lock wait may post it
+  // from the thread reading ahead.
+  std::atomic<bool> FStopNoted{false};
+  TRunEnd FRunEnd = TRunEnd::Commit;  // of the run under way
+  TRunCounts FCounts;                 // of the run under way, or the last
+  int64_t FSentCount = 0;             // statements sent by that run
+  std::vector<TSentStatement> FSent;  // the first KeepStatements of them
   TLockWait FSourceWait;
   TLockWait FDestinationWait;
   // Source rows of the last read that the check condition held back; a

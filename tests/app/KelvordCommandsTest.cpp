@@ -246,9 +246,11 @@ TEST(KelvordDryRunTest, LeavesBothFilesAsTheyWereAndSaysWhatWouldHaveHappened) {
        true,
        0,
        {R"(rows read +4\n)", R"(skipped by the pre-check +2\n)", R"(inserted +2\n)",
-        R"(statements sent +4 \(the first 4 follow\)\n)",
-        R"(1\. destination: insert into t\(id,name\)values\(:id,:name\)\n +values: :id=3, :name='row 3'\n)",
-        R"(3\. source: update t set done = 1 where 1=1 and id=3\n)"}},
+        R"(statements sent +3 \(the first 3 follow\)\n)",
+        // One INSERT carries both rows.
+        R"(1\. destination: insert into t\(id,name\)values\(:id,:name\),\(:id,:name\)\n)"
+        R"( +values: :id=3, :name='row 3', :id=4, :name='row 4'\n)",
+        R"(2\. source: update t set done = 1 where 1=1 and id=3\n)"}},
       {"upsert",
        opUpdateThenInsert,
        "",

@@ -2,7 +2,9 @@
 // types, numbers and dates stored as numbers, missing and foreign files.
 #include <sqlite3.h>
 
+#include <array>
 #include <filesystem>
+#include <span>
 
 #include "DbBackendHarness.h"
 #include "platform/Paths.h"
@@ -77,6 +79,83 @@ TEST_F(SqliteTest, StoredValuesAreShownInTheLayersTextForms) {
   EXPECT_EQ(row(), "n/a|100|2024-05-01 10:20:30|2024-05-01|12:34:56|False|abc|");
   q.Next();
   EXPECT_EQ(row(), "-3.000|1e-05|not a date|||maybe|0|");
+}
+
+// A date text already in the layer's own form is handed on as it is, both
+// ways; texts that only look like it (same length, other separators, blanks,
+// a zone) are still read and written anew.
+TEST_F(SqliteTest, DateTextsInTheLayersOwnFormPassUnchangedAndOthersAreWrittenAnew) {
+  ExecOn(Conn, "create table t(id INT, d DATETIME, dd DATE, tt TIME)");
+  struct TCase {
+    const char* Text;  // stored in, or bound to, each of the three columns
+    const char* DateTime;
+    const char* Date;
+    const char* Time;
+  };
+  const TCase cases[] = {
+      {"2024-05-01 10:20:30", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
+      {"2024-05-01", "2024-05-01 00:00:00", "2024-05-01", "00:00:00"},
+      {"10:20:30", "1899-12-30 10:20:30", "1899-12-30", "10:20:30"},
+      {"0000-01-01 00:00:00", "0000-01-01 00:00:00", "0000-01-01", "00:00:00"},
+      // Nineteen characters, but not the form: blanks, "T", a zone.
+      {"2024-05-01 10:20   ", "2024-05-01 10:20:00", "2024-05-01", "10:20:00"},
+      {"2024-05-01T10:20:30", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
+      {"2024-05-01 10:20Z  ", "2024-05-01 10:20:00", "2024-05-01", "10:20:00"},
+      {" 2024-05-01 10:20Z ", "2024-05-01 10:20:00", "2024-05-01", "10:20:00"},
+      // Ten and eight characters that are no plain date or time.
+      {"10:20:30.5", "1899-12-30 10:20:30", "1899-12-30", "10:20:30"},
+      {"10:20+01:00", "1899-12-30 09:20:00", "1899-12-30", "09:20:00"},
+      // The form, but no date: shown unchanged.
+      {"2024-02-30 10:20:30", "2024-02-30 10:20:30", "2024-02-30 10:20:30", "2024-02-30 10:20:30"},
+      {"2024-05-01 24:00:00", "2024-05-01 24:00:00", "2024-05-01 24:00:00", "2024-05-01 24:00:00"},
+  };
+  // One row: Text bound to each date column with the type given for it.
+  const auto insert = [&](const std::string& Table, int Id, std::array<TFieldType, 3> Types,
+                          const char* Text) {
+    TDbQuery q(Conn);
+    q.SetSQL("insert into " + Table + " values(:id, :d, :dd, :tt)");
+    q.Param(0).SetDataType(ftInteger);
+    q.Param(0).SetValue(std::to_string(Id));
+    for (int i = 1; i <= 3; ++i) {
+      q.Param(i).SetDataType(Types[static_cast<size_t>(i - 1)]);
+      q.Param(i).SetValue(Text);
+    }
+    ASSERT_DB_OK(q.ExecSQL());
+  };
+  // The rows of Sql, one per case, hold what the case expects.
+  const auto expectRows = [&](const std::string& Sql, std::span<const TCase> Cases) {
+    TDbQuery q(Conn);
+    q.SetSQL(Sql);
+    ASSERT_DB_OK(q.Open());
+    for (const TCase& c : Cases) {
+      SCOPED_TRACE(std::string("'") + c.Text + "'");
+      ASSERT_FALSE(q.Eof());
+      EXPECT_EQ(q.Field(0).AsString(), c.DateTime);
+      EXPECT_EQ(q.Field(1).AsString(), c.Date);
+      EXPECT_EQ(q.Field(2).AsString(), c.Time);
+      q.Next();
+    }
+  };
+  int id = 0;
+  for (const TCase& c : cases)  // stored exactly as given
+    insert("t", ++id, {ftString, ftString, ftString}, c.Text);
+  expectRows("select d, dd, tt from t order by id", cases);
+
+  // Bound as dates and times, texts are stored in the form of their type.
+  ExecOn(Conn, "create table b(id INT, d DATETIME, dd DATE, tt TIME)");
+  const TCase bound[] = {
+      {"2024-05-01 10:20:30", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
+      {"2024-05-01T10:20:30", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
+      {" 2024-05-01 10:20:30", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
+      {"2024-05-01 10:20:30.250", "2024-05-01 10:20:30", "2024-05-01", "10:20:30"},
+      {"2024-05-01", "2024-05-01 00:00:00", "2024-05-01", "00:00:00"},
+      {"10:20:30", "1899-12-30 10:20:30", "1899-12-30", "10:20:30"},
+  };
+  id = 0;
+  for (const TCase& b : bound)
+    insert("b", ++id, {ftDateTime, ftDate, ftTime}, b.Text);
+  expectRows("select cast(d as text), cast(dd as text), cast(tt as text) from b order by id",
+             bound);
 }
 
 TEST_F(SqliteTest, SeveralStatementsInOneTextAllRun) {

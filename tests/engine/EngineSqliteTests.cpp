@@ -21,24 +21,40 @@ using SqliteEngineTest = EngineRunTest;
 
 TEST_P(SqliteEngineTest, ReadErrorInTheMiddleFailsTheRunAndTheMirrorDeletesNothing) {
   const std::string src = Src->CreateTable("id INTEGER, v INTEGER");
-  const std::string dst = Dst->CreateTable("id INTEGER primary key, v INTEGER");
   Src->Exec("insert into " + src + " select i, i from " + Series(5));
-  Dst->Exec("insert into " + dst + " select i, 0 from " + Series(9));
   // abs() of the smallest integer raises "integer overflow" at row 3, after
   // two rows have been read (no ORDER BY: a sort would compute every row
-  // before the first is handed out).
-  auto task = Task(opMirror, dst,
-                   "select id, abs(case when id = 3 then -9223372036854775807 - 1 else v end) "
-                   "as v from " +
-                       src,
-                   {{"id", true}, {"v"}});
-  EXPECT_FALSE(Run(*task));
-  EXPECT_EQ(task->FailCount, 1);
-  EXPECT_EQ(Dst->Rows("select count(*), sum(v) from " + dst), Rows{"9|0"});
-  const std::string log = Env->LogText();
-  EXPECT_THAT(log, HasSubstr("在试图建立内存数据集出现失败,具体错误为: "));
-  EXPECT_THAT(log, HasSubstr("integer overflow"));
-  EXPECT_THAT(log, HasSubstr("mission<" + Name + "> execute 1 times fail!"));
+  // before the first is handed out). In chunks of two rows, the failing row
+  // is read while the first chunk is applied.
+  // Each run leaves its lines in the log after those of the runs before.
+  const auto count = [](const std::string& Text, const std::string& Line) {
+    size_t n = 0;
+    for (size_t at = Text.find(Line); at != std::string::npos; at = Text.find(Line, at + 1))
+      ++n;
+    return n;
+  };
+  size_t runs = 0;
+  for (size_t chunk : {size_t{5000}, size_t{2}})
+    for (int op : {opMirror, opInsert}) {
+      SCOPED_TRACE("chunks of " + std::to_string(chunk) + ", type " + std::to_string(op));
+      ++runs;
+      const std::string dst = Dst->CreateTable("id INTEGER primary key, v INTEGER");
+      if (op == opMirror) Dst->Exec("insert into " + dst + " select i, 0 from " + Series(9));
+      const Rows before = Dst->Rows("select count(*), sum(v) from " + dst);
+      Executor.BatchRows = chunk;
+      auto task = Task(op, dst,
+                       "select id, abs(case when id = 3 then -9223372036854775807 - 1 else v end) "
+                       "as v from " +
+                           src,
+                       {{"id", true}, {"v"}});
+      EXPECT_FALSE(Run(*task));
+      EXPECT_EQ(task->FailCount, 1);
+      EXPECT_EQ(Dst->Rows("select count(*), sum(v) from " + dst), before);
+      const std::string log = Env->LogText();
+      EXPECT_EQ(count(log, "在试图建立内存数据集出现失败,具体错误为: "), runs);
+      EXPECT_EQ(count(log, "integer overflow"), runs);
+      EXPECT_EQ(count(log, "mission<" + Name + "> execute 1 times fail!"), runs);
+    }
 }
 
 // SQLite rolls back the whole transaction after some errors (a full disk, a
