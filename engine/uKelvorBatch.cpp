@@ -25,6 +25,7 @@
 // touches nothing but the source query and the chunk it fills. The two meet
 // after every chunk, so at most two chunks are held at a time.
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -155,7 +156,8 @@ bool TKelvorOperationHandler::AppliesInBatches(const TKelvorInstance& Task) cons
 // Reading
 
 void TKelvorOperationHandler::ReadChunk(TChunkRead& Into, int Operation, const TObuFields& Layout,
-                                        const std::vector<TDbField*>& Columns) {
+                                        const std::vector<TDbField*>& Columns,
+                                        const std::atomic<bool>& Abandoned) {
   Into.ChunkCount = Into.KnownCount = 0;
   Into.Read = Into.SkippedByCheck = 0;
   Into.More = false;
@@ -163,8 +165,9 @@ void TKelvorOperationHandler::ReadChunk(TChunkRead& Into, int Operation, const T
   // Rows the check condition holds back count too: a mirror keeps them.
   // Rows of long values make a chunk of fewer.
   size_t bytes = 0;
-  for (size_t read = 0;
-       read < std::max<size_t>(BatchRows, 1) && bytes < kChunkBytes && !SourceQuery.Eof(); ++read) {
+  for (size_t read = 0; read < std::max<size_t>(BatchRows, 1) && bytes < kChunkBytes &&
+                        !SourceQuery.Eof() && !Abandoned.load(std::memory_order_relaxed);
+       ++read) {
     // Each row goes straight into the next free record of the chunk (whose
     // storage an earlier chunk left), and moves over when it is held back.
     if (Into.ChunkCount == Into.Chunk.size()) Into.Chunk.push_back(Layout.CloneRecord());
@@ -196,18 +199,16 @@ void TKelvorOperationHandler::ReadChunk(TChunkRead& Into, int Operation, const T
   Into.SourceEnded = SourceQuery.Eof();
 }
 
-void TKelvorOperationHandler::ReadAndCheckChunk(TChunkRead& Into, int Operation,
-                                                const TObuFields& Layout,
-                                                const std::vector<TDbField*>& Columns, int DbType,
-                                                bool SourceEscapes, bool NulFits,
-                                                std::string* KeyTexts,
-                                                std::vector<size_t>* KeyEnds) {
+void TKelvorOperationHandler::ReadAndCheckChunk(
+    TChunkRead& Into, int Operation, const TObuFields& Layout,
+    const std::vector<TDbField*>& Columns, const std::atomic<bool>& Abandoned, int DbType,
+    bool SourceEscapes, bool NulFits, std::string* KeyTexts, std::vector<size_t>* KeyEnds) {
   Into.ReadFailed = false;
   Into.ReadError.clear();
   Into.CheckError = nullptr;
   // Nothing may leave a thread of its own: whatever goes wrong is handed over.
   try {
-    ReadChunk(Into, Operation, Layout, Columns);
+    ReadChunk(Into, Operation, Layout, Columns, Abandoned);
   } catch (const std::exception& e) {
     Into.ReadFailed = true;
     Into.ReadError = e.what();
@@ -576,15 +577,23 @@ bool TKelvorOperationHandler::CopyRecordsInBatches(TKelvorInstance& Task) {
     // before it is applied.
     TChunkRead ahead;
     std::thread reader;
+    // Set when the run ends early (a failure, a stop): the chunk being read
+    // ahead will never be applied, so its reading ends at the next row
+    // rather than after thousands more from a slow source.
+    std::atomic<bool> abandoned{false};
     struct TJoin {
       std::thread& Reader;
-      ~TJoin() {
-        if (Reader.joinable()) Reader.join();
+      std::atomic<bool>& Abandoned;
+      void operator()() {
+        if (!Reader.joinable()) return;
+        Abandoned = true;
+        Reader.join();
       }
-    } join{reader};
+      ~TJoin() { (*this)(); }
+    } abandon{reader, abandoned};
     const auto readAhead = [&] {
-      ReadAndCheckChunk(ahead, op, records, columns, dbType, sourceEscapes, nulFits, keyTextsOut,
-                        keyEndsOut);
+      ReadAndCheckChunk(ahead, op, records, columns, abandoned, dbType, sourceEscapes, nulFits,
+                        keyTextsOut, keyEndsOut);
     };
     if (ok) readAhead();
     int64_t kept = 0;
@@ -638,8 +647,8 @@ bool TKelvorOperationHandler::CopyRecordsInBatches(TKelvorInstance& Task) {
       }
       ReportProgress(run, false);
     }
-    // The source is read no further once the run is over.
-    if (reader.joinable()) reader.join();
+    // A run that ended early reads its source no further.
+    abandon();
     try {
       SourceQuery.Close();
     } catch (...) {

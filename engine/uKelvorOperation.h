@@ -234,17 +234,18 @@ class TKelvorOperationHandler {
   // Reads the next chunk of source rows into Into, at most BatchRows of
   // them, into records of Layout (Columns: their source columns, in field
   // order). Touches nothing of the executor but the source query, so that
-  // it can run on a thread of its own while a chunk is applied. Raises when
-  // a row cannot be read.
+  // it can run on a thread of its own while a chunk is applied; stops early
+  // once Abandoned is set. Raises when a row cannot be read.
   struct TChunkRead;
   void ReadChunk(TChunkRead& Into, int Operation, const TObuFields& Layout,
-                 const std::vector<TDbField*>& Columns);
+                 const std::vector<TDbField*>& Columns, const std::atomic<bool>& Abandoned);
   // ReadChunk, then the checks of every record read, on Into: whatever
   // fails is kept in Into for the applying side. KeyTexts/KeyEnds: the key
   // condition of each record, when the run validates.
   void ReadAndCheckChunk(TChunkRead& Into, int Operation, const TObuFields& Layout,
-                         const std::vector<TDbField*>& Columns, int DbType, bool SourceEscapes,
-                         bool NulFits, std::string* KeyTexts, std::vector<size_t>* KeyEnds);
+                         const std::vector<TDbField*>& Columns, const std::atomic<bool>& Abandoned,
+                         int DbType, bool SourceEscapes, bool NulFits, std::string* KeyTexts,
+                         std::vector<size_t>* KeyEnds);
   bool BeginBatchRun(TBatchRun& Run, const TObuFields& Layout);
   bool FinishBatchRun(TBatchRun& Run);
   // Applies the chunk read; its counts join the run's when it is through.
