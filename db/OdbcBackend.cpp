@@ -310,6 +310,16 @@ TValueDecl DeclareValue(const TDbParam& P, const TBindValue& V, bool TextHoldsNu
   return d;
 }
 
+SQL_DATE_STRUCT DateOf(const TDateTime& W) {
+  return {static_cast<SQLSMALLINT>(W.Year), static_cast<SQLUSMALLINT>(W.Month),
+          static_cast<SQLUSMALLINT>(W.Day)};
+}
+
+SQL_TIME_STRUCT TimeOf(const TDateTime& W) {
+  return {static_cast<SQLUSMALLINT>(W.Hour), static_cast<SQLUSMALLINT>(W.Minute),
+          static_cast<SQLUSMALLINT>(W.Second)};
+}
+
 SQL_TIMESTAMP_STRUCT StampOf(const TDateTime& W) {
   return {static_cast<SQLSMALLINT>(W.Year),
           static_cast<SQLUSMALLINT>(W.Month),
@@ -522,15 +532,12 @@ class TOdbcStatement final : public TDbStatement {
           b.Indicator = sizeof b.Float;
           break;
         case TBindKind::Date:
-          b.Date = {static_cast<SQLSMALLINT>(v.When.Year), static_cast<SQLUSMALLINT>(v.When.Month),
-                    static_cast<SQLUSMALLINT>(v.When.Day)};
+          b.Date = DateOf(v.When);
           data = &b.Date;
           b.Indicator = sizeof b.Date;
           break;
         case TBindKind::Time:
-          b.Time = {static_cast<SQLUSMALLINT>(v.When.Hour),
-                    static_cast<SQLUSMALLINT>(v.When.Minute),
-                    static_cast<SQLUSMALLINT>(v.When.Second)};
+          b.Time = TimeOf(v.When);
           data = &b.Time;
           b.Indicator = sizeof b.Time;
           break;
@@ -730,17 +737,13 @@ class TOdbcStatement final : public TDbStatement {
           ind = 1;
           break;
         case TBindKind::Date: {
-          const SQL_DATE_STRUCT d = {static_cast<SQLSMALLINT>(v.When.Year),
-                                     static_cast<SQLUSMALLINT>(v.When.Month),
-                                     static_cast<SQLUSMALLINT>(v.When.Day)};
+          const SQL_DATE_STRUCT d = DateOf(v.When);
           std::memcpy(at, &d, sizeof d);
           ind = sizeof d;
           break;
         }
         case TBindKind::Time: {
-          const SQL_TIME_STRUCT t = {static_cast<SQLUSMALLINT>(v.When.Hour),
-                                     static_cast<SQLUSMALLINT>(v.When.Minute),
-                                     static_cast<SQLUSMALLINT>(v.When.Second)};
+          const SQL_TIME_STRUCT t = TimeOf(v.When);
           std::memcpy(at, &t, sizeof t);
           ind = sizeof t;
           break;
